@@ -1,0 +1,16 @@
+// Choosing among candidates and meeting the needs of what is to be enabled.
+#pragma once
+
+#include <cstdint>
+#include <list>
+
+#include "model/installer.h"
+
+constexpr uint32_t NO_DOWNGRADE = 0xFFFFFFFF;
+
+void resolveCandidates(Installer& installer, std::list<Package*>& list, uint32_t limit,
+                       bool verbose);
+int classifyProviders(const std::vector<InstalledPackage*>& providers);
+void ensureDependencies(Installer& installer, InstalledPackage& package, int level);
+void requireEnabled(Installer& installer, InstalledPackage& provider,
+                    const InstalledPackage& dependent, int level);

@@ -1,0 +1,43 @@
+#include "model/installer.h"
+
+#include <algorithm>
+
+Installer& Installer::instance() {
+    // Never destroyed: records stay valid until the process ends.
+    static Installer* context = new Installer();
+    return *context;
+}
+
+InstalledPackage* Installer::append(std::unique_ptr<InstalledPackage> p) {
+    packages.push_back(std::move(p));
+    return packages.back().get();
+}
+
+std::unique_ptr<InstalledPackage> Installer::take(const InstalledPackage* p) {
+    auto it = std::find_if(packages.begin(), packages.end(),
+                           [p](const std::unique_ptr<InstalledPackage>& q) { return q.get() == p; });
+    if (it == packages.end()) return nullptr;
+    std::unique_ptr<InstalledPackage> taken = std::move(*it);
+    packages.erase(it);
+    return taken;
+}
+
+void Installer::reset() {
+    arch.clear();
+    packages.clear();
+    progressLine.clear();
+    messages.clear();
+    quiet = 0;
+    out = stdout;
+}
+
+int findByName(const Installer& installer, const std::string& name) {
+    for (size_t i = 0; i < installer.packages.size(); ++i)
+        if (installer.packages[i]->name == name) return int(i);
+    return -1;
+}
+
+InstalledPackage* findPackage(const Installer& installer, const std::string& name) {
+    int i = findByName(installer, name);
+    return i < 0 ? nullptr : installer.packages[size_t(i)].get();
+}

@@ -1,0 +1,10 @@
+// The post-install log "/flash/postlog": the messages of each run, kept
+// across runs.
+#pragma once
+
+class Installer;
+
+extern bool postLogReserved;
+
+void reservePostLog(Installer& installer);
+void writePostLog(Installer& installer);

@@ -1,0 +1,40 @@
+// The installed-package database under "/flash/var/pdb/": one directory per
+// package, written and removed only through the manifest.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/installer.h"
+
+class FileManifest;
+
+constexpr const char* DATABASE_ROOT = "/flash/var/pdb/";
+constexpr const char* SECOND_IMAGE_DIR = "/rw/pckg/.images/";
+
+class PackageDatabase {
+public:
+    // "/flash/var/pdb/" + name + "/".
+    static std::string recordDir(const Package& package);
+    static bool writeRecord(InstalledPackage& package, FileManifest& manifest);
+    static void removeRecord(InstalledPackage& package, FileManifest& manifest);
+    static bool readRefFile(const std::string& path, std::vector<PackageRef>& out,
+                            bool withWeight);
+
+    // The state files "enabled"/"disabled": staged with their one line
+    // ("user" or "auto"), or staged for removal.
+    static void stageStateFile(FileManifest& manifest, const std::string& path,
+                               const char* text);
+
+    // Loading at start-up.
+    static void open(Installer& installer, bool quiet, const std::string& arch);
+    static bool loadImages(Installer& installer, const std::string& imageDir, bool separateDir);
+    static void readRecordState(InstalledPackage& record);
+};
+
+// The installed file that a "files" entry names (always below "/flash";
+// empty when the entry would lead outside it).
+std::string installedFilePath(const std::string& entry);
+// The schedule key: the name without characters other than ASCII letters,
+// digits and "-".
+std::string scheduleKey(const std::string& name);

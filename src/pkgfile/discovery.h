@@ -1,0 +1,13 @@
+// Finding package files in a flash directory and reading their headers.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/package.h"
+
+// `directory` ends in "/". Appends one record per usable ".qpk"/".wpk" file,
+// in directory order; reports "broken package %s" for damaged ones.
+void discoverPackages(const std::string& directory,
+                      std::vector<std::unique_ptr<PackageFile>>& list);

@@ -1,0 +1,14 @@
+// Extraction of the files part: a zlib stream of file records, inflated on
+// the fly and staged under /flash through the manifest.
+#pragma once
+
+#include "model/package.h"
+
+class FileManifest;
+class PackageReader;
+
+// True when the record stream ended; false after a reported failure.
+bool extractFiles(InstalledPackage& package, FileManifest& manifest, PackageReader& reader);
+
+// This machine's cpu class (1..4), or 0 when it has none.
+int machineCpuClass();

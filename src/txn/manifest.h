@@ -1,0 +1,53 @@
+// The file transaction of one run: every change the installer makes to the
+// file system is staged here and carried out in one apply step, saved for a
+// later commit, or cancelled.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "txn/fd_stream.h"
+
+enum class EntryKind : int { Move = 0, StagedFile = 1, Symlink = 3, Remove = 4 };
+
+struct ManifestEntry {
+    EntryKind kind = EntryKind::Move;
+    std::string source;  // file to move, or link text; empty for Remove
+};
+
+class FileManifest {
+public:
+    using Map = std::map<std::string, ManifestEntry>;  // byte-wise path order
+
+    void stage(const std::string& target, EntryKind kind, const std::string& source);
+    void stageMove(const std::string& source, const std::string& target);
+    void stageSymlink(const std::string& linkText, const std::string& linkPath);
+    void stageRemove(const std::string& path);
+    bool reclaimDirectory(const std::string& path);
+    // Makes a temporary file (on the target's file system when it has room,
+    // else in /ram or /tmp), stages it for `target`, and returns a stream on
+    // it. The stream is not open when the temporary could not be made.
+    std::unique_ptr<OutFile> createStaged(const std::string& target, uint64_t sizeHint,
+                                          mode_t mode);
+    void apply(bool showSpinner);
+    void cancel();
+    bool save(const std::string& path) const;
+    bool load(const std::string& path);
+
+    const Map& entries() const { return entries_; }
+    bool empty() const { return entries_.empty(); }
+
+private:
+    Map entries_;
+};
+
+std::string parentDirectory(const std::string& path);
+void makeDirectories(const std::string& path);
+// Copies a regular file (cross-file-system fallback of apply). Returns false
+// on failure; the target is then left as it was.
+bool copyFile(const std::string& source, const std::string& target, bool showSpinner);
+unsigned uptimeTicks();

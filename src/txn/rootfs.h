@@ -1,0 +1,57 @@
+// The one way from the installer to the file system.
+//
+// Every path the installer names ("/flash/var/pdb/x", "/ram/MANIFEST", or a
+// relative one) is resolved inside one root directory: the layer holds a
+// directory descriptor for the root and resolves paths with openat2 and
+// RESOLVE_IN_ROOT, so ".." cannot climb out and an absolute symbolic link
+// such as "/flash/bootimage" resolves inside the root, as under chroot.
+// Operations on a name (rename, unlink, mkdir, ...) go through the parent
+// directory's descriptor and the *at calls. On a kernel without openat2 the
+// layer falls back to plain paths below the root.
+//
+// The calls mirror POSIX: 0 or a descriptor on success, -1 with errno set on
+// failure.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace rootfs {
+
+// Makes `dir` the root for every later call. Returns false (errno set) when
+// it cannot be opened as a directory. The initial root is "/".
+bool setRoot(const std::string& dir);
+// The root's directory descriptor.
+int rootFd();
+
+int open(const std::string& path, int flags, mode_t mode = 0);
+int stat(const std::string& path, struct stat* st);   // follows a final link
+int lstat(const std::string& path, struct stat* st);  // does not
+int statfs(const std::string& path, struct statfs* st);
+bool exists(const std::string& path);  // stat succeeds
+
+int rename(const std::string& from, const std::string& to);
+int unlink(const std::string& path);
+int rmdir(const std::string& path);
+int mkdir(const std::string& path, mode_t mode);
+int symlink(const std::string& text, const std::string& path);
+int chmod(const std::string& path, mode_t mode);
+int truncateCreate(const std::string& path, mode_t mode = 0666);  // create/truncate, close
+
+// Directory entry names in the order the file system lists them ("." and
+// ".." left out). False (errno set) when the directory cannot be opened.
+bool listDirectory(const std::string& path, std::vector<std::string>& names);
+
+// Like mkstemp: `pattern` ends in "XXXXXX", which is replaced by six random
+// characters; the file is created with O_CREAT|O_EXCL and mode 0600. Returns
+// the descriptor, or -1 (pattern left unchanged).
+int mkstemp(std::string& pattern);
+
+// The file's size via fstat of an open descriptor; -1 on failure.
+off_t fileSize(int fd);
+
+}  // namespace rootfs

@@ -1,0 +1,101 @@
+#include "support/temp_root.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "model/installer.h"
+#include "txn/rootfs.h"
+
+// Tests set up and inspect the temporary root from the host's side; the code
+// under test reaches it only through the file layer.
+namespace stdfs = std::filesystem;
+
+TempRoot::TempRoot() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/instroot.XXXXXX";
+    char* made = ::mkdtemp(pattern.data());
+    if (!made) std::abort();
+    path_ = made;
+    if (!rootfs::setRoot(path_)) std::abort();
+}
+
+TempRoot::~TempRoot() {
+    rootfs::setRoot("/");
+    std::error_code ec;
+    stdfs::remove_all(path_, ec);
+}
+
+std::string TempRoot::host(const std::string& inside) const {
+    if (inside.empty() || inside[0] != '/') return path_ + "/" + inside;
+    return path_ + inside;
+}
+
+void TempRoot::write(const std::string& inside, const std::string& content, unsigned mode) const {
+    std::string p = host(inside);
+    stdfs::create_directories(stdfs::path(p).parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), std::streamsize(content.size()));
+    out.close();
+    ::chmod(p.c_str(), mode);
+}
+
+std::string TempRoot::read(const std::string& inside) const {
+    std::ifstream in(host(inside), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool TempRoot::exists(const std::string& inside) const {
+    struct stat st;
+    return ::lstat(host(inside).c_str(), &st) == 0;
+}
+
+void TempRoot::mkdirs(const std::string& inside) const { stdfs::create_directories(host(inside)); }
+
+void TempRoot::symlink(const std::string& text, const std::string& inside) const {
+    std::string p = host(inside);
+    stdfs::create_directories(stdfs::path(p).parent_path());
+    ::symlink(text.c_str(), p.c_str());
+}
+
+std::string TempRoot::tree(const std::string& inside) const {
+    std::set<std::string> paths;
+    std::string top = host(inside);
+    std::error_code ec;
+    for (auto it = stdfs::recursive_directory_iterator(top, ec);
+         !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
+        std::string rel = it->path().string().substr(path_.size());
+        if (it->is_directory() && !it->is_symlink()) rel += "/";
+        paths.insert(rel);
+    }
+    std::string out;
+    for (const auto& p : paths) out += p + "\n";
+    return out;
+}
+
+CapturedOutput::CapturedOutput() {
+    Installer::instance().reset();
+    FILE* f = ::open_memstream(&buffer_, &size_);
+    stream_ = f;
+    Installer::instance().out = f;
+}
+
+CapturedOutput::~CapturedOutput() {
+    Installer::instance().reset();
+    std::fclose(static_cast<FILE*>(stream_));
+    std::free(buffer_);
+}
+
+std::string CapturedOutput::text() {
+    std::fflush(static_cast<FILE*>(stream_));
+    return std::string(buffer_, size_);
+}

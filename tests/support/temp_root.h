@@ -1,0 +1,44 @@
+// A temporary root directory for tests: the file layer is pointed at it for
+// the test's lifetime, and everything is removed afterwards.
+#pragma once
+
+#include <string>
+
+class TempRoot {
+public:
+    TempRoot();
+    ~TempRoot();
+    TempRoot(const TempRoot&) = delete;
+    TempRoot& operator=(const TempRoot&) = delete;
+
+    const std::string& path() const { return path_; }
+    // Host path of a path inside the root ("/flash/x" -> "<root>/flash/x").
+    std::string host(const std::string& inside) const;
+
+    // Helpers on paths inside the root (parents are created).
+    void write(const std::string& inside, const std::string& content, unsigned mode = 0644) const;
+    std::string read(const std::string& inside) const;
+    bool exists(const std::string& inside) const;  // lstat
+    void mkdirs(const std::string& inside) const;
+    void symlink(const std::string& text, const std::string& inside) const;
+    // Sorted list of every path below `inside` (files, links and directories),
+    // relative to the root, with "/" after directories.
+    std::string tree(const std::string& inside = "/") const;
+
+private:
+    std::string path_;
+};
+
+// Captures what Installer::instance() prints while it lives, and resets the
+// installer context before and after.
+class CapturedOutput {
+public:
+    CapturedOutput();
+    ~CapturedOutput();
+    std::string text();  // everything printed so far
+
+private:
+    char* buffer_ = nullptr;
+    size_t size_ = 0;
+    void* stream_ = nullptr;
+};
