@@ -13,18 +13,16 @@ constexpr const char* DATABASE_ROOT = "/flash/var/pdb/";
 constexpr const char* SECOND_IMAGE_DIR = "/rw/pckg/.images/";
 
 class PackageDatabase {
-public:
+  public:
     // "/flash/var/pdb/" + name + "/".
     static std::string recordDir(const Package& package);
     static bool writeRecord(InstalledPackage& package, FileManifest& manifest);
     static void removeRecord(InstalledPackage& package, FileManifest& manifest);
-    static bool readRefFile(const std::string& path, std::vector<PackageRef>& out,
-                            bool withWeight);
+    static bool readRefFile(const std::string& path, std::vector<PackageRef>& out, bool withWeight);
 
     // The state files "enabled"/"disabled": staged with their one line
     // ("user" or "auto"), or staged for removal.
-    static void stageStateFile(FileManifest& manifest, const std::string& path,
-                               const char* text);
+    static void stageStateFile(FileManifest& manifest, const std::string& path, const char* text);
 
     // Loading at start-up.
     static void open(Installer& installer, bool quiet, const std::string& arch);
@@ -35,6 +33,9 @@ public:
 // The installed file that a "files" entry names (always below "/flash";
 // empty when the entry would lead outside it).
 std::string installedFilePath(const std::string& entry);
+// True when `name` can name a record directory: one path component, not
+// empty, "." or "..".
+bool isSafeRecordName(const std::string& name);
 // The schedule key: the name without characters other than ASCII letters,
 // digits and "-".
 std::string scheduleKey(const std::string& name);

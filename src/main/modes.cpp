@@ -1,0 +1,129 @@
+#include "main/modes.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "engine/admission.h"
+#include "engine/cleanup.h"
+#include "engine/install.h"
+#include "engine/schedule.h"
+#include "engine/upgrade.h"
+#include "model/installer.h"
+#include "output/list_report.h"
+#include "output/postlog.h"
+#include "pdb/database.h"
+#include "txn/enter_root.h"
+#include "txn/fd_stream.h"
+#include "txn/manifest.h"
+#include "txn/space.h"
+
+namespace {
+
+void stagePackagesChanged(FileManifest& manifest) {
+    std::unique_ptr<OutFile> marker = manifest.createStaged(PACKAGES_CHANGED, 1, 0);
+    marker->close();
+}
+
+// Shortfall in kB of a negative spare byte count.
+int shortfallKb(int64_t spare) { return int((uint64_t(-spare) >> 10) + 1); }
+
+}  // namespace
+
+int runShow(Installer& installer) {
+    showPackageList(installer, std::cout);
+    return 0;
+}
+
+int runCleanup(Installer& installer) {
+    FileManifest manifest;
+    cleanupPackages(installer, manifest);
+    manifest.apply(false);
+    return 0;
+}
+
+int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions& options,
+                 std::istream& input) {
+    OutFile image(IMAGE_FILE);
+    if (!image.is_open()) {
+        std::fputs("ERROR: could not open image\n", stdout);
+        std::fflush(stdout);
+        return -1;
+    }
+    std::string imageDir;
+    uint8_t bootFlag = 0;
+    int status = installSet(installer, manifest, input, options.allowance, UserStates(),
+                            image.fdbuf(), &imageDir, &bootFlag);
+    image.close();
+    if (status == SET_OK) {
+        if (imageDir.empty()) {
+            // The package keeps no image: the copy is not needed.
+            manifest.stageRemove("/flash/var/pdb/image");
+        } else if (bootFlag) {
+            manifest.stageMove("/flash/var/pdb/image", "/flash/bootimage");
+            manifest.stageSymlink("/flash/bootimage", imageDir + "image");
+        } else {
+            manifest.stageMove("/flash/var/pdb/image", imageDir + "image");
+        }
+        stagePackagesChanged(manifest);
+        manifest.apply(false);
+    } else {
+        // Extraction stages files before the signature is checked: nothing of
+        // a failed image may reach the flash.
+        manifest.cancel();
+    }
+    writePostLog(installer);
+    return status;
+}
+
+int runNormalPass(Installer& installer, FileManifest& manifest, const RunOptions& options) {
+    int status = 0;
+    std::vector<Package> installed = upgradeFromFlash(installer, manifest, options.allowance);
+    if (!(options.allowance & ADMIT_SAME)) {
+        int64_t bootSpare = 0, flashSpare = 0;
+        if (!estimateSpace(manifest, bootSpare, flashSpare)) {
+            if (bootSpare < 0)
+                installer.error("upgrade failed, free %d kB disk space for a %supgrade",
+                                shortfallKb(bootSpare), "kernel ");
+            if (flashSpare < 0)
+                installer.error("upgrade failed, free %d kB disk space for a %supgrade",
+                                shortfallKb(flashSpare), "");
+            manifest.cancel();
+            installed.clear();
+            status = 28;
+        }
+    }
+    for (const Package& p : installed) installer.info("installed %s", nameWithVersion(p).c_str());
+    if (!manifest.empty()) {
+        stagePackagesChanged(manifest);
+        if (options.applyNow)
+            manifest.apply(false);
+        else
+            manifest.save(SAVED_MANIFEST);
+    }
+    writePostLog(installer);
+    return status;
+}
+
+int runInstaller(int argc, char** argv) {
+    Installer& installer = Installer::instance();
+    RunOptions options;
+    int exitStatus = 0;
+    if (!parseOptions(argc, argv, options, exitStatus)) return exitStatus;
+    if (!options.root.empty()) {
+        if (enterRoot(options.root) == EnterRootResult::Failed) return 1;
+    }
+    const char* arch = std::getenv("arch");
+    PackageDatabase::open(installer, options.quiet, arch ? arch : "i386");
+    if (options.show) return runShow(installer);
+    if (options.cleanup) return runCleanup(installer);
+    FileManifest manifest;
+    applySchedule(installer, manifest, 1);
+    if (options.fromStdin) {
+        FdStreamBuf input(0, std::ios::in);
+        std::istream stream(&input);
+        return runFromStdin(installer, manifest, options, stream);
+    }
+    return runNormalPass(installer, manifest, options);
+}

@@ -1,0 +1,68 @@
+#include "main/options.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/admission.h"
+#include "txn/manifest.h"
+#include "txn/rootfs.h"
+
+void commitSavedManifest() {
+    FileManifest manifest;
+    manifest.load(SAVED_MANIFEST);
+    std::fputs("finishing install... ", stdout);
+    std::fflush(stdout);
+    manifest.apply(true);
+    // Erase the last spinner character.
+    std::fputs("\b \n", stdout);
+    std::fflush(stdout);
+}
+
+void cancelSavedManifest() {
+    FileManifest manifest;
+    manifest.load(SAVED_MANIFEST);
+    manifest.cancel();
+    rootfs::unlink(SAVED_MANIFEST);
+}
+
+bool parseOptions(int argc, char** argv, RunOptions& options, int& exitStatus) {
+    exitStatus = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char* word = argv[i];
+        auto is = [word](const char* option) { return std::strcmp(word, option) == 0; };
+        if (is("--cleanup")) {
+            options.cleanup = true;
+            return true;
+        } else if (is("--safe")) {
+            options.applyNow = false;
+        } else if (is("-r") && i + 1 < argc) {
+            options.root = argv[++i];
+        } else if (is("-")) {
+            options.fromStdin = true;
+            return true;
+        } else if (is("-q")) {
+            options.quiet = true;
+        } else if (is("-down")) {
+            options.allowance |= ADMIT_OLDER;
+        } else if (is("--reinstall")) {
+            std::fputs("\nResuming upgrade...\n", stdout);
+            std::fflush(stdout);
+            options.allowance |= ADMIT_SAME;
+        } else if (is("-b") || is("--force") || is("--noupgrade") || is("-i")) {
+            // Accepted for compatibility; no effect.
+        } else if (is("--commit")) {
+            commitSavedManifest();
+            return false;
+        } else if (is("--cancel")) {
+            cancelSavedManifest();
+            return false;
+        } else if (is("--show")) {
+            options.show = true;
+        } else {
+            std::printf("%s\n", USAGE_LINE);
+            std::fflush(stdout);
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,27 @@
+// The command line: options in the order they are tested, and the commands
+// that act the moment they are read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct RunOptions {
+    bool cleanup = false;
+    bool fromStdin = false;
+    bool quiet = false;
+    bool show = false;
+    bool applyNow = true;
+    std::string root;
+    uint32_t allowance = 0;
+};
+
+// Reads the options. Returns false when the program must end now with
+// `exitStatus` (usage printed, "--commit" or "--cancel" carried out).
+bool parseOptions(int argc, char** argv, RunOptions& options, int& exitStatus);
+
+constexpr const char* USAGE_LINE = "usage: installer [-q] [-r <root>] [-]";
+constexpr const char* SAVED_MANIFEST = "/ram/MANIFEST";
+
+// "--commit": apply the saved manifest; "--cancel": throw it away.
+void commitSavedManifest();
+void cancelSavedManifest();

@@ -1,0 +1,109 @@
+#include "output/messages.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "pkgfile/package_reader.h"
+
+namespace {
+
+// Erases the progress line on screen without forgetting it.
+void eraseProgress(std::FILE* out) {
+    std::fputs("\r", out);
+    for (int i = 0; i < 79; ++i) std::fputc(' ', out);
+    std::fputs("\r", out);
+    std::fflush(out);
+}
+
+}  // namespace
+
+void Installer::emit(const char* prefix, const char* format, va_list args) {
+    std::string line = prefix ? prefix : "";
+    char text[256];
+    std::vsnprintf(text, sizeof text, format, args);
+    line += text;
+    if (quiet) return;
+    if (!progressLine.empty()) eraseProgress(out);
+    std::fputs(line.c_str(), out);
+    std::fputc('\n', out);
+    std::fflush(out);
+    if (!progressLine.empty()) {
+        std::fputs(progressLine.c_str(), out);
+        std::fflush(out);
+    }
+    messages.push_back(std::move(line));
+}
+
+void Installer::info(const char* format, ...) {
+    setProgress(std::string());
+    va_list args;
+    va_start(args, format);
+    emit(nullptr, format, args);
+    va_end(args);
+}
+
+void Installer::warning(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    emit("WARNING: ", format, args);
+    va_end(args);
+}
+
+void Installer::error(const char* format, ...) {
+    setProgress(std::string());
+    va_list args;
+    va_start(args, format);
+    emit("ERROR: ", format, args);
+    va_end(args);
+}
+
+void Installer::setProgress(const std::string& line) {
+    if (quiet || line == progressLine) return;
+    std::string text = "\x1b[?25l\r";
+    text += line;
+    if (progressLine.size() > line.size()) text.append(progressLine.size() - line.size(), ' ');
+    text += "\r\x1b[?25h";
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fflush(out);
+    progressLine = line;
+}
+
+std::string installProgressLine(const InstalledPackage& package, uint64_t position,
+                                uint64_t total) {
+    std::string caption = "installing ";
+    if (package.disabled && package.bundleRef.name.empty()) caption += " (disabled) ";
+    caption += displayName(package);
+    // A caption too long for a bar leaves a bar of width 0 (" []").
+    uint64_t width = caption.size() < 76 ? 76 - caption.size() : 0;
+    // An empty total or a position past it draws a full bar.
+    uint64_t filled = (total == 0 || position >= total) ? width : position * width / total;
+    std::string line = caption + " [";
+    line.append(size_t(filled), '#');
+    line.append(size_t(width - filled), ' ');
+    line += "]";
+    return line;
+}
+
+void showInstallProgress(const InstalledPackage& package, const PackageReader& reader) {
+    Installer& installer = Installer::instance();
+    if (installer.quiet) return;
+    installer.setProgress(installProgressLine(package, reader.position(), reader.fileLength()));
+}
+
+void reportCreateFailure(const InstalledPackage& package, const std::string& path) {
+    int err = errno;
+    std::string name = displayName(package);
+    Installer& installer = Installer::instance();
+    if (err == ENOSPC)
+        installer.error("installation of %s failed: disk is too small", name.c_str());
+    else if (err == EIO)
+        installer.error("installation of %s failed: disk error", name.c_str());
+    else
+        installer.error("installation of %s failed: could not create %s: %s", name.c_str(),
+                        path.c_str(), std::strerror(err));
+}
+
+void reportBrokenPackage(const InstalledPackage& package) {
+    Installer::instance().error("installation of %s failed: broken package",
+                                displayName(package).c_str());
+}

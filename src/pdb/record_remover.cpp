@@ -1,0 +1,41 @@
+#include <sys/stat.h>
+
+#include "pdb/database.h"
+#include "txn/manifest.h"
+#include "txn/rootfs.h"
+
+namespace {
+
+constexpr const char* BOOT_IMAGE = "/flash/bootimage";
+
+// Extraction only ever installs regular files, so an entry that names a
+// directory comes from a damaged list; removing it would empty the directory.
+bool namesDirectory(const std::string& path) {
+    struct stat st;
+    return rootfs::lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+void PackageDatabase::removeRecord(InstalledPackage& package, FileManifest& manifest) {
+    for (const std::string& entry : package.files) {
+        std::string path = installedFilePath(entry);
+        if (path.empty() || namesDirectory(path)) continue;
+        manifest.stageRemove(path);
+    }
+    package.files.clear();
+
+    // A name that is not one plain path component would make the record
+    // directory some other directory of the system.
+    if (isSafeRecordName(package.name)) {
+        const std::string dir = recordDir(package);
+        manifest.stageRemove(dir);
+        manifest.stageRemove(dir + "image");
+    }
+
+    // The boot image goes with its package unless something else links to it.
+    struct stat st;
+    if ((package.flags & FLAG_BOOT_IMAGE) && rootfs::stat(BOOT_IMAGE, &st) == 0 && st.st_nlink == 1)
+        manifest.stageRemove(BOOT_IMAGE);
+    package.scheduledAction = ACTION_NONE;
+}

@@ -1,0 +1,128 @@
+#include <cerrno>
+#include <string_view>
+
+#include "output/messages.h"
+#include "pdb/database.h"
+#include "txn/manifest.h"
+
+namespace {
+
+void appendNumber(std::string& text, uint64_t value) {
+    text += std::to_string(value);
+}
+
+std::string versionContent(const Package& p) {
+    std::string text;
+    appendNumber(text, p.version);
+    text += ' ';
+    appendNumber(text, p.buildTime);
+    text += '\n';
+    return text;
+}
+
+std::string refListContent(const std::vector<PackageRef>& refs, bool withWeight) {
+    std::string text;
+    for (const PackageRef& ref : refs) {
+        text += ref.name;
+        text += ' ';
+        appendNumber(text, ref.minVersion);
+        text += ' ';
+        appendNumber(text, ref.maxVersion);
+        if (withWeight) {
+            text += ' ';
+            text += std::to_string(ref.weight);
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+// Entries are stored without their first "/".
+std::string fileListContent(const std::set<std::string>& files) {
+    std::string text;
+    for (const std::string& entry : files) {
+        std::string_view stored = entry;
+        if (stored.starts_with('/')) stored.remove_prefix(1);
+        if (stored.empty()) continue;
+        text += stored;
+        text += '\n';
+    }
+    return text;
+}
+
+// Stages one meta file with its content. On failure the package's create
+// failure is reported (with the error of the failed write) and false returned.
+bool stageMetaFile(InstalledPackage& package, FileManifest& manifest, const std::string& path,
+                   uint64_t sizeHint, const char* label, const std::string& content) {
+    std::unique_ptr<OutFile> out = manifest.createStaged(path, sizeHint, 0);
+    out->write(content.data(), std::streamsize(content.size()));
+    out->flush();
+    bool written = bool(*out) && out->close();
+    if (!written) {
+        if (out->fdbuf()->failed() && out->fdbuf()->lastError() != 0)
+            errno = out->fdbuf()->lastError();
+        reportCreateFailure(package, label);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void PackageDatabase::stageStateFile(FileManifest& manifest, const std::string& path,
+                                     const char* text) {
+    if (!text) {
+        manifest.stageRemove(path);
+        return;
+    }
+    std::string content = text;
+    content += '\n';
+    std::unique_ptr<OutFile> out = manifest.createStaged(path, 8, 0);
+    out->write(content.data(), std::streamsize(content.size()));
+    out->close();
+}
+
+bool PackageDatabase::writeRecord(InstalledPackage& package, FileManifest& manifest) {
+    const std::string dir = recordDir(package);
+    if (!package.keepsImage && !(package.flags & FLAG_NO_META)) {
+        if (!stageMetaFile(package, manifest, dir + "version", 32, "meta/version",
+                           versionContent(package)))
+            return false;
+        if (!stageMetaFile(package, manifest, dir + "deps", 1024, "meta/deps",
+                           refListContent(package.depends, false)))
+            return false;
+        // A replacement keeps the record directory, so an empty list must
+        // also take away the list of the version it replaces.
+        if (package.provides.empty()) {
+            manifest.stageRemove(dir + "provides");
+        } else if (!stageMetaFile(package, manifest, dir + "provides", 1024, "meta/provides",
+                                  refListContent(package.provides, true))) {
+            return false;
+        }
+        if (package.conflicts.empty()) {
+            manifest.stageRemove(dir + "conflicts");
+        } else if (!stageMetaFile(package, manifest, dir + "conflicts", 1024, "meta/conflicts",
+                                  refListContent(package.conflicts, false))) {
+            return false;
+        }
+        if (package.bundleRef.name.empty()) {
+            manifest.stageRemove(dir + "bundle");
+        } else if (!stageMetaFile(package, manifest, dir + "bundle", 16, "meta/bundle",
+                                  package.bundleRef.name + "\n")) {
+            return false;
+        }
+        // Likewise a bundle must not keep the file list of a package it replaces:
+        // the loader tells bundles by the missing list.
+        if (package.isBundle) {
+            manifest.stageRemove(dir + "files");
+        } else if (!stageMetaFile(package, manifest, dir + "files", 4096, "meta/files",
+                                  fileListContent(package.files))) {
+            return false;
+        }
+    }
+    stageStateFile(manifest, dir + "disabled",
+                   package.disabled ? (package.userState ? "user" : "auto") : nullptr);
+    stageStateFile(manifest, dir + "enabled",
+                   !package.disabled && package.userState ? "user" : nullptr);
+    return true;
+}

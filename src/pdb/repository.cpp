@@ -1,0 +1,140 @@
+#include <memory>
+
+#include "pdb/database.h"
+#include "pdb/record_files.h"
+#include "pkgfile/package_reader.h"
+#include "txn/fd_stream.h"
+#include "txn/rootfs.h"
+
+namespace {
+
+// Longer than any action name, so a cut word never matches one.
+constexpr size_t MAX_ACTION_LENGTH = 32;
+
+bool isHidden(const std::string& name) {
+    return name.empty() || name[0] == '.';
+}
+
+// Reads the package image at `imagePath` into records appended to the list:
+// a single package, or a bundle's members followed by the bundle.
+void loadImage(Installer& installer, const std::string& entry, const std::string& imagePath) {
+    InFile image(imagePath);
+    if (!image.is_open()) return;
+    auto record = std::make_unique<InstalledPackage>(entry);
+    PackageReader reader(image, false, nullptr);
+    reader.wanted = {PART_BUNDLE_HEADER, PART_PACKAGE_HEADER, PART_TEXT24,   PART_NOTE,
+                     PART_DEPENDS,       PART_PROVIDES,       PART_CONFLICTS};
+    if (reader.nextPart() != PART_BUNDLE_HEADER) {
+        readPackageHeader(*record, reader);
+        installer.append(std::move(record));
+        return;
+    }
+    readPackageHeader(*record, reader);
+    PackageRef bundle;
+    bundle.name = record->name;
+    bundle.minVersion = record->version;
+    bundle.maxVersion = record->version;
+    while (reader.currentType() == PART_PACKAGE_HEADER) {
+        auto member = std::make_unique<InstalledPackage>();
+        // A member header too short to read leaves the reader where it was;
+        // the members end there.
+        if (!readPackageHeader(*member, reader) && reader.currentType() == PART_PACKAGE_HEADER)
+            break;
+        member->bundleRef = bundle;
+        installer.append(std::move(member));
+    }
+    installer.append(std::move(record));
+}
+
+void loadImagesFrom(Installer& installer, const std::vector<std::string>& entries,
+                    const std::string& imageDir, bool separateDir) {
+    for (const std::string& entry : entries) {
+        if (isHidden(entry)) continue;
+        std::string path =
+            separateDir ? imageDir + entry : std::string(DATABASE_ROOT) + entry + "/image";
+        loadImage(installer, entry, path);
+    }
+}
+
+}  // namespace
+
+bool PackageDatabase::loadImages(Installer& installer, const std::string& imageDir,
+                                 bool separateDir) {
+    std::vector<std::string> entries;
+    if (!rootfs::listDirectory(DATABASE_ROOT, entries)) return false;
+    loadImagesFrom(installer, entries, imageDir, separateDir);
+    return true;
+}
+
+void PackageDatabase::open(Installer& installer, bool quiet, const std::string& arch) {
+    installer.quiet = quiet;
+    installer.arch = arch;
+
+    // One listing of the database root drives all passes.
+    std::vector<std::string> entries;
+    if (!rootfs::listDirectory(DATABASE_ROOT, entries)) {
+        installer.warning("could not open repo");
+        return;
+    }
+    loadImagesFrom(installer, entries, DATABASE_ROOT, false);
+    loadImagesFrom(installer, entries, SECOND_IMAGE_DIR, true);
+
+    for (auto& record : installer.packages) readRecordState(*record);
+
+    for (const std::string& entry : entries) {
+        if (isHidden(entry) || findByName(installer, entry) >= 0) continue;
+        auto record = std::make_unique<InstalledPackage>(entry);
+        readRecordState(*record);
+        installer.append(std::move(record));
+    }
+}
+
+void PackageDatabase::readRecordState(InstalledPackage& record) {
+    const std::string dir = recordDir(record);
+    if (record.version == 0) {
+        if (!readVersionFile(dir + "version", record.version, record.buildTime))
+            record.scheduledAction = ACTION_UNINSTALL;
+        if (!readRefFile(dir + "deps", record.depends, false))
+            record.scheduledAction = ACTION_UNINSTALL;
+        if (!readRefFile(dir + "provides", record.provides, true))
+            record.scheduledAction = ACTION_UNINSTALL;
+        if (!readRefFile(dir + "conflicts", record.conflicts, false))
+            record.scheduledAction = ACTION_UNINSTALL;
+        // A bundle member without its bundle's image cannot stay.
+        std::string bundle;
+        if (readFirstWord(dir + "bundle", bundle, MAX_NAME_LENGTH)) {
+            record.bundleRef.name = bundle;
+            record.bundleRef.minVersion = 0;
+            record.bundleRef.maxVersion = 0;
+            record.scheduledAction = ACTION_UNINSTALL;
+        }
+        if (!readFileList(dir + "files", record.files)) record.isBundle = 1;
+    }
+
+    record.userState = 0;
+    std::string line;
+    bool exact = false;
+    if (readFirstLine(dir + "disabled", line, MAX_ACTION_LENGTH, exact)) {
+        record.disabled = 1;
+        record.userState = !(exact && line == "auto");
+    } else {
+        record.disabled = 0;
+    }
+    if (!record.disabled && canOpen(dir + "enabled")) record.userState = 1;
+
+    if (isPlaceholder(record)) return;
+    // A name without any key character has no schedule file of its own.
+    std::string key = scheduleKey(record.name);
+    if (key.empty()) return;
+    std::string word;
+    if (!readFirstWord("/ram/pdb/" + key + "/schedule", word, MAX_ACTION_LENGTH)) return;
+    if (word == "uninstall") {
+        record.scheduledAction = ACTION_UNINSTALL;
+    } else if (word == "enable") {
+        record.scheduledAction = ACTION_ENABLE;
+        record.userState = 1;
+    } else if (word == "disable") {
+        record.scheduledAction = ACTION_DISABLE;
+        record.userState = 1;
+    }
+}

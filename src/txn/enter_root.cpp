@@ -1,0 +1,22 @@
+#include "txn/enter_root.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "txn/rootfs.h"
+
+EnterRootResult enterRoot(const std::string& root) {
+    if (::chroot(root.c_str()) == 0) {
+        ::chdir("/");
+        rootfs::setRoot("/");
+        return EnterRootResult::Chrooted;
+    }
+    if (errno == EPERM && rootfs::setRoot(root)) {
+        ::chdir("/");
+        return EnterRootResult::InsideLayer;
+    }
+    std::perror("chroot");
+    return EnterRootResult::Failed;
+}

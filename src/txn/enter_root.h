@@ -1,0 +1,12 @@
+// Entering the root directory given with "-r".
+#pragma once
+
+#include <string>
+
+enum class EnterRootResult { Chrooted, InsideLayer, Failed };
+
+// chroot into `root` and make the file layer's root "/"; when chroot is not
+// permitted (EPERM, an unprivileged user) the file layer resolves every path
+// inside `root` instead, with the same effect. Any other failure is reported
+// with perror("chroot") and nothing is entered.
+EnterRootResult enterRoot(const std::string& root);

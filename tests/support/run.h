@@ -1,0 +1,31 @@
+// Running the real programs from tests.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct RunResult {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+struct RunOptionsForTest {
+    std::string stdinData;
+    bool stdinFromFile = false;  // stdinData names a host file to redirect from
+    std::map<std::string, std::string> env;  // added to a clean environment
+    std::string chrootDir;  // the child enters this root first (root only)
+};
+
+// Runs `program` with `args` (argv[0] is added); the environment holds PATH
+// and whatever `options.env` adds, nothing else from the test's own.
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const RunOptionsForTest& options = {});
+// The installer binary of this build.
+RunResult runInstaller(const std::vector<std::string>& args, const RunOptionsForTest& options = {});
+// The qpk binary of this build.
+RunResult runQpk(const std::vector<std::string>& args);
+
+// True when the process may chroot (root, or the capability).
+bool canChroot();

@@ -1,0 +1,2 @@
+// The qpk package tool.
+int main() { return 1; }
