@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <ios>
 #include <streambuf>
 
 class InflateStreamBuffer : public std::streambuf {

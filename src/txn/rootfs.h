@@ -22,8 +22,10 @@
 
 namespace rootfs {
 
-// Makes `dir` the root for every later call. Returns false (errno set) when
-// it cannot be opened as a directory. The initial root is "/".
+// Makes `dir` (a path of the process, not one inside the current root) the
+// root for every later call. Returns false (errno set) when it cannot be
+// opened as a directory. The initial root is "/", the process's own root,
+// where plain path calls are used (they resolve the same way).
 bool setRoot(const std::string& dir);
 // The root's directory descriptor.
 int rootFd();

@@ -55,6 +55,7 @@ struct PackageSpec {
 
 // The whole package file. The signature part is made with `keys` over the
 // running digest (see signer.h); an empty key set gives a zero signature.
+// Empty (with a message on standard error) when signing fails.
 std::string buildPackage(const PackageSpec& spec, const SigningKeys& keys);
 
 struct BundleSpec {

@@ -1,0 +1,15 @@
+// Discovery of a directory holding the input as a package file.
+#include <memory>
+#include <vector>
+
+#include "fuzz_root.h"
+#include "pkgfile/discovery.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    freshFuzzRoot({"/flash/rw/pckg"});
+    quietInstaller();
+    writeFuzzFile("/flash/rw/pckg/input.qpk", data, size);
+    std::vector<std::unique_ptr<PackageFile>> list;
+    discoverPackages("/flash/rw/pckg/", list);
+    return 0;
+}

@@ -1,0 +1,86 @@
+// Writes the seed corpora of the fuzz targets, made with the package
+// builder: make_seeds OUTDIR creates OUTDIR/<target>/ with a few inputs each.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "qpk/lib/builder.h"
+#include "qpk/lib/signer.h"
+
+namespace {
+
+void put(const std::string& dir, const std::string& name, const std::string& bytes) {
+    ::mkdir(dir.c_str(), 0755);
+    std::string error;
+    qpk::writeFile(dir + "/" + name, bytes, error);
+}
+
+std::vector<std::string> samplePackages() {
+    const qpk::SigningKeys& keys = qpk::developmentKeys();
+    qpk::PackageSpec single;
+    single.name = "tool";
+    single.version = makeVersion(7, 1, 0x66, 0);
+    single.buildTime = 1000;
+    single.architecture = "i386";
+    single.note = "sample";
+    single.depends = {{"system", makeVersion(7, 0, 0x66, 0), 0, 0}};
+    single.provides = {{"editor", 0, 0, 5}};
+    single.conflicts = {{"oldtool", 0, makeVersion(6, 0, 0x66, 0), 0}};
+    single.files = {{"bin/tool", 0100755, "#!/bin/sh\necho tool\n", 0},
+                    {"/etc/tool.conf", 0100644, "a=1\n", 0},
+                    {"lib/only-class-2", 0100644, "x", 2},
+                    {"dir", 0040755, "", 0}};
+    qpk::PackageSpec sha = single;
+    sha.name = "shatool";
+    sha.sha256 = true;
+    qpk::PackageSpec member = single;
+    member.name = "member";
+    member.depends.clear();
+    qpk::PackageSpec second = member;
+    second.name = "second";
+    qpk::BundleSpec bundle;
+    bundle.name = "system";
+    bundle.version = makeVersion(7, 1, 0x66, 0);
+    bundle.buildTime = 1000;
+    bundle.keepImagePayload = "payload";
+    bundle.defaultDisabled = {{"second", 0, 0, 0}};
+    std::string singleFile = qpk::buildPackage(single, keys);
+    std::string bundleFile = qpk::buildBundle(
+        bundle, {qpk::buildPackage(member, keys), qpk::buildPackage(second, keys)});
+    return {singleFile, qpk::buildPackage(sha, keys), bundleFile};
+}
+
+// A database input for the database target: [selector][len lo][len hi][bytes].
+std::string record(int selector, const std::string& bytes) {
+    std::string out(1, char(selector));
+    out += char(bytes.size() & 0xFF);
+    out += char(bytes.size() >> 8);
+    return out + bytes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds OUTDIR\n");
+        return 2;
+    }
+    std::string out = argv[1];
+    ::mkdir(out.c_str(), 0755);
+    std::vector<std::string> packages = samplePackages();
+    for (size_t i = 0; i < packages.size(); ++i) {
+        put(out + "/package_stream", "seed" + std::to_string(i), packages[i]);
+        put(out + "/discovery", "seed" + std::to_string(i), packages[i]);
+    }
+    std::string db = record(0, "117532160 1000\n") + record(1, "system 117440512 0\n") +
+                     record(2, "editor 0 0 -3\n") + record(5, "flash/bin/a\nbin/b\n") +
+                     record(6, "auto\n") + record(8, packages[2]) + record(10, "disable now\n") +
+                     record(12, "x\n") + record(13, "1 2\n");
+    put(out + "/database", "seed0", db);
+    put(out + "/manifest_load", "seed0",
+        "M /flash/a /ram/tmpAAAAAA\nU /flash/b\nL /flash/c /flash/a\nM /flash/d /ram/x y\n");
+    put(out + "/legacy_signature", "seed0", std::string(80, '\x01'));
+    return 0;
+}

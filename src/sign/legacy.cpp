@@ -1,0 +1,27 @@
+// The legacy signature check: a KCDSA-style verification on Curve25519.
+#include <cstring>
+
+#include "sign/legacy.h"
+#include "trust_keys.h"
+
+bool legacySignatureCheckWith(const uint8_t digestSlot[32], const uint8_t r[16],
+                              const uint8_t s[32], const uint8_t publicKey[32]) {
+    if (!legacyPublicKeyOnCurve(publicKey)) return false;
+
+    // e = clamp(legacyHash(first 20 digest bytes) with r folded into 8..23)
+    uint8_t e[32];
+    legacyHash(digestSlot, 20, e);
+    for (int i = 0; i < 16; ++i) e[8 + i] ^= r[i];
+    e[0] &= 0xF8;
+    e[31] = uint8_t((e[31] & 0x7F) | 0x40);
+
+    uint8_t w[32];
+    legacyCurveOperation(e, s, publicKey, w);
+    uint8_t c[32];
+    legacyHash(w, sizeof w, c);
+    return std::memcmp(c, r, 16) == 0;
+}
+
+bool legacySignatureCheck(const uint8_t digestSlot[32], const uint8_t r[16], const uint8_t s[32]) {
+    return legacySignatureCheckWith(digestSlot, r, s, TRUST_LEGACY_PUBLIC);
+}

@@ -1,0 +1,351 @@
+#include "txn/rootfs.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/random.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "txn/faults.h"
+
+#ifndef SYS_fchmodat2
+#define SYS_fchmodat2 452  // same number on every architecture
+#endif
+
+namespace rootfs {
+namespace {
+
+// The root directory. When it is "/" (the process's own root, also after a
+// chroot) plain path calls resolve exactly as RESOLVE_IN_ROOT would, with one
+// system call per operation, so the layer uses them.
+struct Root {
+    int fd = -1;
+    std::string path = "/";  // host path, absolute, no trailing "/"
+    bool isProcessRoot = true;
+    bool noOpenat2 = false;  // kernel without openat2: plain paths below the root
+};
+
+Root& root() {
+    static Root r;
+    return r;
+}
+
+bool resolvesInRoot() {
+    const Root& r = root();
+    return !r.isProcessRoot && !r.noOpenat2 && !faults::openat2Disabled();
+}
+
+void closeKeepErrno(int fd) {
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+}
+
+// The host path of `path` for the plain-path mode; relative paths are taken
+// from the root too.
+std::string hostPath(const std::string& path) {
+    const Root& r = root();
+    std::string out = r.isProcessRoot ? std::string() : r.path;
+    if (path.empty() || path[0] != '/') out += '/';
+    out += path;
+    return out;
+}
+
+int openInRoot(const char* path, int flags, mode_t mode) {
+    struct open_how how;
+    std::memset(&how, 0, sizeof how);
+    how.flags = uint64_t(unsigned(flags | O_CLOEXEC));
+    // openat2 rejects a mode without a flag that creates.
+    if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) how.mode = mode;
+    how.resolve = RESOLVE_IN_ROOT;
+    for (int attempt = 0;; ++attempt) {
+        long fd = ::syscall(SYS_openat2, rootFd(), path, &how, sizeof how);
+        if (fd >= 0) return int(fd);
+        // EAGAIN: a rename elsewhere raced the lookup of ".."; repeating is safe.
+        if (errno != EAGAIN || attempt >= 8) return -1;
+    }
+}
+
+int openPath(const std::string& path, int flags, mode_t mode) {
+    if (path.empty()) {
+        errno = ENOENT;
+        return -1;
+    }
+    if (resolvesInRoot()) return openInRoot(path.c_str(), flags, mode);
+    return ::open(hostPath(path).c_str(), flags | O_CLOEXEC, mode);
+}
+
+// A path as a directory descriptor plus a last name, for the *at calls.
+// Trailing slashes are dropped, so "/flash/var/pdb/x/" names "x".
+class AtRef {
+public:
+    explicit AtRef(const std::string& path);
+    ~AtRef() {
+        if (owned_) closeKeepErrno(dir_);
+    }
+    AtRef(const AtRef&) = delete;
+    AtRef& operator=(const AtRef&) = delete;
+
+    bool ok() const { return ok_; }
+    int dir() const { return dir_; }
+    const char* name() const { return name_.c_str(); }
+
+private:
+    int dir_ = AT_FDCWD;
+    bool owned_ = false;
+    bool ok_ = false;
+    std::string name_;
+};
+
+AtRef::AtRef(const std::string& path) {
+    if (path.empty()) {
+        errno = ENOENT;
+        return;
+    }
+    size_t end = path.find_last_not_of('/');
+    if (!resolvesInRoot()) {
+        name_ = hostPath(end == std::string::npos ? "/" : path.substr(0, end + 1));
+        ok_ = true;
+        return;
+    }
+    if (end == std::string::npos) {  // the root itself
+        dir_ = rootFd();
+        name_ = ".";
+        ok_ = true;
+        return;
+    }
+    size_t slash = path.rfind('/', end);
+    size_t start = slash == std::string::npos ? 0 : slash + 1;
+    name_ = path.substr(start, end + 1 - start);
+    if (slash == std::string::npos || slash == 0) {
+        dir_ = rootFd();
+        ok_ = true;
+        return;
+    }
+    int fd = openInRoot(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY, 0);
+    if (fd < 0) return;
+    dir_ = fd;
+    owned_ = true;
+    ok_ = true;
+}
+
+int statWith(const std::string& path, struct stat* st, int openFlags) {
+    if (!resolvesInRoot()) {
+        if (path.empty()) {
+            errno = ENOENT;
+            return -1;
+        }
+        int atFlags = (openFlags & O_NOFOLLOW) ? AT_SYMLINK_NOFOLLOW : 0;
+        return ::fstatat(AT_FDCWD, hostPath(path).c_str(), st, atFlags);
+    }
+    int fd = openPath(path, O_PATH | openFlags, 0);
+    if (fd < 0) return -1;
+    int rc = ::fstat(fd, st);
+    closeKeepErrno(fd);
+    return rc;
+}
+
+// An O_PATH descriptor cannot be given to fchmod: fchmodat2 takes it with
+// AT_EMPTY_PATH; older kernels take its name under /proc.
+int chmodDescriptor(int fd, mode_t mode) {
+    if (::syscall(SYS_fchmodat2, fd, "", mode, AT_EMPTY_PATH) == 0) return 0;
+    if (errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return -1;
+    char name[48];
+    std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+    return ::chmod(name, mode);
+}
+
+uint64_t nextRandom() {
+    static uint64_t state = [] {
+        uint64_t seed = 0;
+        if (::getrandom(&seed, sizeof seed, GRND_NONBLOCK) != ssize_t(sizeof seed)) {
+            struct timespec ts;
+            ::clock_gettime(CLOCK_MONOTONIC, &ts);
+            seed = uint64_t(ts.tv_nsec) ^ (uint64_t(ts.tv_sec) << 20) ^ uint64_t(::getpid());
+        }
+        return seed;
+    }();
+    // splitmix64
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+}  // namespace
+
+bool setRoot(const std::string& dir) {
+    int fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    Root& r = root();
+    if (r.fd >= 0) ::close(r.fd);
+    r.fd = fd;
+    // An absolute host path, so the plain-path fallback survives a chdir.
+    char* real = ::realpath(dir.c_str(), nullptr);
+    r.path = real ? real : dir;
+    std::free(real);
+    r.isProcessRoot = r.path == "/";
+    r.noOpenat2 = false;
+    if (!r.isProcessRoot) {
+        int probe = openInRoot(".", O_PATH | O_DIRECTORY, 0);
+        if (probe >= 0)
+            ::close(probe);
+        else if (errno == ENOSYS)
+            r.noOpenat2 = true;
+    }
+    return true;
+}
+
+int rootFd() {
+    Root& r = root();
+    if (r.fd < 0) r.fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return r.fd;
+}
+
+int open(const std::string& path, int flags, mode_t mode) {
+    if ((flags & O_CREAT) && faults::hit(faults::CREATE)) return -1;
+    return openPath(path, flags, mode);
+}
+
+int stat(const std::string& path, struct stat* st) { return statWith(path, st, 0); }
+
+int lstat(const std::string& path, struct stat* st) { return statWith(path, st, O_NOFOLLOW); }
+
+int statfs(const std::string& path, struct statfs* st) {
+    if (!resolvesInRoot()) {
+        if (path.empty()) {
+            errno = ENOENT;
+            return -1;
+        }
+        return ::statfs(hostPath(path).c_str(), st);
+    }
+    int fd = openPath(path, O_PATH, 0);
+    if (fd < 0) return -1;
+    int rc = ::fstatfs(fd, st);
+    closeKeepErrno(fd);
+    return rc;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+int rename(const std::string& from, const std::string& to) {
+    if (faults::hit(faults::RENAME)) return -1;
+    AtRef a(from);
+    if (!a.ok()) return -1;
+    AtRef b(to);
+    if (!b.ok()) return -1;
+    return ::renameat(a.dir(), a.name(), b.dir(), b.name());
+}
+
+int unlink(const std::string& path) {
+    AtRef at(path);
+    if (!at.ok()) return -1;
+    return ::unlinkat(at.dir(), at.name(), 0);
+}
+
+int rmdir(const std::string& path) {
+    AtRef at(path);
+    if (!at.ok()) return -1;
+    return ::unlinkat(at.dir(), at.name(), AT_REMOVEDIR);
+}
+
+int mkdir(const std::string& path, mode_t mode) {
+    if (faults::hit(faults::MKDIR)) return -1;
+    AtRef at(path);
+    if (!at.ok()) return -1;
+    return ::mkdirat(at.dir(), at.name(), mode);
+}
+
+int symlink(const std::string& text, const std::string& path) {
+    AtRef at(path);
+    if (!at.ok()) return -1;
+    return ::symlinkat(text.c_str(), at.dir(), at.name());
+}
+
+int chmod(const std::string& path, mode_t mode) {
+    if (!resolvesInRoot()) {
+        if (path.empty()) {
+            errno = ENOENT;
+            return -1;
+        }
+        return ::fchmodat(AT_FDCWD, hostPath(path).c_str(), mode, 0);
+    }
+    int fd = openPath(path, O_PATH, 0);
+    if (fd < 0) return -1;
+    int rc = chmodDescriptor(fd, mode);
+    closeKeepErrno(fd);
+    return rc;
+}
+
+int truncateCreate(const std::string& path, mode_t mode) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
+    if (fd < 0) return -1;
+    return ::close(fd);
+}
+
+bool listDirectory(const std::string& path, std::vector<std::string>& names) {
+    names.clear();
+    int fd = openPath(path, O_RDONLY | O_DIRECTORY, 0);
+    if (fd < 0) return false;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        closeKeepErrno(fd);
+        return false;
+    }
+    errno = 0;
+    while (struct dirent* e = ::readdir(dir)) {
+        const char* n = e->d_name;
+        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
+        names.emplace_back(n);
+    }
+    int readError = errno;
+    ::closedir(dir);
+    errno = readError;
+    return readError == 0;
+}
+
+int mkstemp(std::string& pattern) {
+    static const char LETTERS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    constexpr size_t SUFFIX = 6;
+    constexpr int ATTEMPTS = 100;
+    if (pattern.size() < SUFFIX ||
+        pattern.compare(pattern.size() - SUFFIX, SUFFIX, "XXXXXX") != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (faults::hit(faults::CREATE)) return -1;
+    std::string name = pattern;
+    for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+        uint64_t bits = nextRandom();
+        for (size_t i = name.size() - SUFFIX; i < name.size(); ++i) {
+            name[i] = LETTERS[bits % 62];
+            bits /= 62;
+        }
+        int fd = openPath(name, O_RDWR | O_CREAT | O_EXCL, 0600);
+        if (fd >= 0) {
+            pattern = name;
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
+off_t fileSize(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return -1;
+    return st.st_size;
+}
+
+}  // namespace rootfs

@@ -1,0 +1,73 @@
+// Common ground of the database tests: a temporary root, captured console
+// output, and helpers to make records, images and record directories.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "model/installer.h"
+#include "pdb/database.h"
+#include "qpk/lib/builder.h"
+#include "support/temp_root.h"
+#include "txn/manifest.h"
+
+class DatabaseTest : public ::testing::Test {
+protected:
+    TempRoot root;
+    CapturedOutput output;
+    Installer& installer = Installer::instance();
+
+    // The whole start-up load, on an emptied package list.
+    void load(bool quiet = false) {
+        installer.packages.clear();
+        PackageDatabase::open(installer, quiet, "ppc");
+    }
+    std::vector<std::string> loadedNames() const {
+        std::vector<std::string> names;
+        for (const auto& p : installer.packages) names.push_back(p->name);
+        return names;
+    }
+    // Writes the record through a manifest and applies it.
+    void writeAndApply(InstalledPackage& p) {
+        FileManifest manifest;
+        ASSERT_TRUE(PackageDatabase::writeRecord(p, manifest));
+        manifest.apply(false);
+    }
+    void removeAndApply(InstalledPackage& p) {
+        FileManifest manifest;
+        PackageDatabase::removeRecord(p, manifest);
+        manifest.apply(false);
+    }
+    // Regular files and links below `inside`, without the directories.
+    std::string filesBelow(const std::string& inside) const {
+        std::string all = root.tree(inside);
+        std::string files;
+        size_t start = 0;
+        while (start < all.size()) {
+            size_t end = all.find('\n', start);
+            std::string line = all.substr(start, end - start);
+            if (!line.empty() && line.back() != '/') files += line + "\n";
+            start = end + 1;
+        }
+        return files;
+    }
+};
+
+inline PackageRef ref(const std::string& name, Version min, Version max, int32_t weight = 0) {
+    PackageRef r;
+    r.name = name;
+    r.minVersion = min;
+    r.maxVersion = max;
+    r.weight = weight;
+    return r;
+}
+
+inline std::string packageImage(const std::string& name, Version version, uint32_t buildTime = 0) {
+    qpk::PackageSpec spec;
+    spec.name = name;
+    spec.version = version;
+    spec.buildTime = buildTime;
+    return qpk::buildPackage(spec, qpk::SigningKeys{});
+}
