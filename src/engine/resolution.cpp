@@ -20,7 +20,9 @@ bool related(const Package& a, const Package& b) {
 }
 
 // Phase 1 of resolveCandidates for input[index]: every other entry of the
-// full input counts, also one that was itself dropped.
+// full input counts, also one that was itself dropped, except one below the
+// downgrade limit: a file that may not be installed must not keep an allowed
+// one out.
 bool survives(Installer& installer, const std::vector<Package*>& input, size_t index,
               uint32_t limit, bool verbose) {
     const bool downgrade = limit != NO_DOWNGRADE;
@@ -32,6 +34,7 @@ bool survives(Installer& installer, const std::vector<Package*>& input, size_t i
     for (size_t k = 0; k < input.size(); ++k) {
         if (k == index) continue;
         const Package& j = *input[k];
+        if (downgrade && j.version < limit) continue;
         if (flaggedState && j.buildTime > i.buildTime) {
             if (verbose)
                 installer.warning("ommiting older package %s: router in flagged state",

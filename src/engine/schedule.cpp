@@ -59,18 +59,23 @@ void resolveConflicts(Installer& installer, int level) {
             const bool stays = !q.disabled && q.scheduledAction == ACTION_NONE;
             const bool comes = q.disabled && q.scheduledAction == ACTION_ENABLE;
             if (!stays && !comes) continue;
+            bool loses = false;
             if (conflictsWith(p, q)) {
                 if (stays) q.scheduledAction = ACTION_DISABLE;
+                // Two enables that exclude each other: the scan of q would
+                // find p still pending and pass it by, and both would be
+                // enabled. The one scanned first gives way.
+                loses = comes && p.scheduledAction == ACTION_ENABLE && conflictsWith(q, p);
             } else if (p.scheduledAction == ACTION_ENABLE && conflictsWith(q, p)) {
-                if (q.scheduledAction == ACTION_NONE) {
-                    q.scheduledAction = ACTION_DISABLE;
-                } else if (q.scheduledAction == ACTION_ENABLE) {
-                    p.scheduledAction = ACTION_NONE;
-                    if (level != 0)
-                        installer.warning("can not enable %s: %s conflicts with it", p.name.c_str(),
-                                          nameWithVersion(q).c_str());
-                    break;
-                }
+                if (stays) q.scheduledAction = ACTION_DISABLE;
+                loses = comes;
+            }
+            if (loses) {
+                p.scheduledAction = ACTION_NONE;
+                if (level != 0)
+                    installer.warning("can not enable %s: %s conflicts with it", p.name.c_str(),
+                                      nameWithVersion(q).c_str());
+                break;
             }
         }
     }

@@ -20,8 +20,8 @@ bool hasPackageSuffix(const std::string& path) {
 bool readPackageFile(const std::string& path, PackageFile& file) {
     InFile in(path);
     PackageReader reader(in, true, nullptr);
-    reader.wanted = {PART_BUNDLE_HEADER, PART_PACKAGE_HEADER, PART_TEXT24,   PART_ARCHITECTURE,
-                     PART_TEXT2,         PART_NOTE,           PART_DEPENDS,  PART_PROVIDES,
+    reader.wanted = {PART_BUNDLE_HEADER, PART_PACKAGE_HEADER, PART_TEXT24,  PART_ARCHITECTURE,
+                     PART_TEXT2,         PART_NOTE,           PART_DEPENDS, PART_PROVIDES,
                      PART_CONFLICTS,     PART_PAYLOAD};
 
     // An upload still in progress is shorter than its header says.

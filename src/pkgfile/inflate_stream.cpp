@@ -77,7 +77,7 @@ std::streamsize InflateStreamBuffer::xsgetn(char* s, std::streamsize n) {
 }
 
 InflateStreamBuffer::pos_type InflateStreamBuffer::seekoff(off_type off, std::ios::seekdir dir,
-                                                          std::ios::openmode which) {
+                                                           std::ios::openmode which) {
     const pos_type failed(off_type(-1));
     if (!(which & std::ios::in) || dir == std::ios::end) return failed;
     off_type position = off_type(inflated_) - off_type(egptr() - gptr());

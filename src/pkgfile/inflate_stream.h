@@ -9,7 +9,7 @@
 #include <streambuf>
 
 class InflateStreamBuffer : public std::streambuf {
-public:
+  public:
     explicit InflateStreamBuffer(std::streambuf* source);
     ~InflateStreamBuffer() override;
     InflateStreamBuffer(const InflateStreamBuffer&) = delete;
@@ -17,12 +17,12 @@ public:
 
     uint32_t inflatedCount() const { return inflated_; }
 
-protected:
+  protected:
     int_type underflow() override;
     std::streamsize xsgetn(char* s, std::streamsize n) override;
     pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode which) override;
 
-private:
+  private:
     static constexpr size_t WINDOW = 4096;
     char window_[1 + WINDOW];  // [0]: the put-back byte, then the output window
     char in_[WINDOW];

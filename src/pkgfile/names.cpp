@@ -8,8 +8,7 @@ bool isSafePackageName(const std::string& name) {
 }
 
 bool isSafeFlashPath(const std::string& path) {
-    if (path.find('\0') != std::string::npos || path.find('\n') != std::string::npos)
-        return false;
+    if (path.find('\0') != std::string::npos || path.find('\n') != std::string::npos) return false;
     std::string_view rest(path);
     std::string_view last;
     while (!rest.empty()) {

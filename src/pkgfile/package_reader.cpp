@@ -14,7 +14,9 @@ PackageReader::PackageReader(std::istream& source, bool hashing, std::streambuf*
     if (magic_ != PACKAGE_MAGIC && magic_ != UNRECORDED_PACKAGE_MAGIC) setstate(std::ios::failbit);
 }
 
-PackageReader::~PackageReader() { rdbuf(nullptr); }
+PackageReader::~PackageReader() {
+    rdbuf(nullptr);
+}
 
 int PackageReader::nextPart() {
     if (fail() || bad()) {

@@ -34,7 +34,7 @@ constexpr int PART_SHA256 = 25;
 // Unbuffered stream buffer over the parts of a package file: every byte
 // comes from the source on request.
 class PartStreamBuffer : public std::streambuf {
-public:
+  public:
     PartStreamBuffer(std::streambuf* source, bool hashing, std::streambuf* copy);
 
     std::streambuf* source() const { return source_; }
@@ -59,7 +59,7 @@ public:
     bool readFileHeader(uint32_t& magic, uint32_t& size);
     int advance(const std::vector<uint32_t>& wanted, int& currentType);
 
-protected:
+  protected:
     int_type underflow() override;
     int_type uflow() override;
     std::streamsize xsgetn(char* s, std::streamsize n) override;
@@ -68,7 +68,7 @@ protected:
     pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode which) override;
     pos_type seekpos(pos_type pos, std::ios::openmode which) override;
 
-private:
+  private:
     void feed(const char* data, size_t n);  // digest and copy
     size_t skipByReading(uint32_t n);
 
@@ -86,7 +86,7 @@ private:
 };
 
 class PackageReader : public std::istream {
-public:
+  public:
     // `source` is an open stream on the package file; the file header is read
     // at once. `copy` (may be null) receives every byte read, in file order.
     PackageReader(std::istream& source, bool hashing, std::streambuf* copy);
@@ -105,7 +105,7 @@ public:
     PartStreamBuffer& parts() { return *buf_; }
     const PartStreamBuffer& parts() const { return *buf_; }
 
-private:
+  private:
     std::unique_ptr<PartStreamBuffer> buf_;
     int currentType_ = -1;
     uint32_t magic_ = 0;

@@ -46,14 +46,26 @@ void finish(EVP_MD_CTX* ctx, const EVP_MD* md, uint8_t* out, size_t size) {
 }  // namespace
 
 SHA1::SHA1() : ctx_(newContext(sha1Method())) {}
-SHA1::~SHA1() { EVP_MD_CTX_free(ctx_); }
-void SHA1::update(const void* data, size_t n) { ::update(ctx_, data, n); }
-void SHA1::finish(uint8_t out[SIZE]) { ::finish(ctx_, sha1Method(), out, SIZE); }
+SHA1::~SHA1() {
+    EVP_MD_CTX_free(ctx_);
+}
+void SHA1::update(const void* data, size_t n) {
+    ::update(ctx_, data, n);
+}
+void SHA1::finish(uint8_t out[SIZE]) {
+    ::finish(ctx_, sha1Method(), out, SIZE);
+}
 
 SHA256::SHA256() : ctx_(newContext(sha256Method())) {}
-SHA256::~SHA256() { EVP_MD_CTX_free(ctx_); }
-void SHA256::update(const void* data, size_t n) { ::update(ctx_, data, n); }
-void SHA256::finish(uint8_t out[SIZE]) { ::finish(ctx_, sha256Method(), out, SIZE); }
+SHA256::~SHA256() {
+    EVP_MD_CTX_free(ctx_);
+}
+void SHA256::update(const void* data, size_t n) {
+    ::update(ctx_, data, n);
+}
+void SHA256::finish(uint8_t out[SIZE]) {
+    ::finish(ctx_, sha256Method(), out, SIZE);
+}
 
 namespace eddsa {
 

@@ -160,7 +160,9 @@ void mul(Fe& h, const Fe& f, const Fe& g) {
     reduce(h, t);
 }
 
-void square(Fe& h, const Fe& f) { mul(h, f, f); }
+void square(Fe& h, const Fe& f) {
+    mul(h, f, f);
+}
 
 void mulSmall(Fe& h, const Fe& f, int32_t c) {
     int64_t t[10];

@@ -26,11 +26,17 @@ void disarm() {
     counted = 0;
 }
 
-long count() { return counted; }
+long count() {
+    return counted;
+}
 
-void simulateNoOpenat2(bool on) { noOpenat2 = on; }
+void simulateNoOpenat2(bool on) {
+    noOpenat2 = on;
+}
 
-bool openat2Disabled() { return noOpenat2; }
+bool openat2Disabled() {
+    return noOpenat2;
+}
 
 bool hit(Op op) {
     if (!(armedMask & op)) return false;

@@ -33,8 +33,12 @@ bool hit(Op op);
 
 #else
 
-inline bool hit(Op) { return false; }
-inline bool openat2Disabled() { return false; }
+inline bool hit(Op) {
+    return false;
+}
+inline bool openat2Disabled() {
+    return false;
+}
 
 #endif
 

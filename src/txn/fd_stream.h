@@ -13,7 +13,7 @@
 // relative and absolute seeks. Output: buffered writes, flushed on sync and
 // close.
 class FdStreamBuf : public std::streambuf {
-public:
+  public:
     FdStreamBuf() = default;
     explicit FdStreamBuf(int fd, std::ios::openmode mode) { attach(fd, mode); }
     ~FdStreamBuf() override { close(); }
@@ -29,7 +29,7 @@ public:
     bool failed() const { return failed_; }
     int lastError() const { return error_; }
 
-protected:
+  protected:
     int_type underflow() override;
     int_type pbackfail(int_type c) override;
     std::streamsize xsgetn(char* s, std::streamsize n) override;
@@ -40,7 +40,9 @@ protected:
     pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode which) override;
     pos_type seekpos(pos_type pos, std::ios::openmode which) override;
 
-private:
+  private:
+    bool ensureBuffer();
+    bool startWriting();  // sets up the put area, dropping unread input
     bool flushOut();
     static constexpr size_t BUFFER_SIZE = 65536;
     static constexpr size_t PUTBACK = 8;
@@ -53,7 +55,7 @@ private:
 
 // Input file opened through the file layer.
 class InFile : public std::istream {
-public:
+  public:
     InFile() : std::istream(&buf_) { setstate(std::ios::failbit); }
     explicit InFile(const std::string& path) : InFile() { open(path); }
     bool open(const std::string& path);
@@ -61,13 +63,13 @@ public:
     void close() { buf_.close(); }
     FdStreamBuf* fdbuf() { return &buf_; }
 
-private:
+  private:
     FdStreamBuf buf_;
 };
 
 // Output file opened through the file layer (default: create and truncate).
 class OutFile : public std::ostream {
-public:
+  public:
     OutFile() : std::ostream(&buf_) { setstate(std::ios::failbit); }
     explicit OutFile(const std::string& path, int flags = O_WRONLY | O_CREAT | O_TRUNC,
                      mode_t mode = 0666)
@@ -83,6 +85,6 @@ public:
     bool close();
     FdStreamBuf* fdbuf() { return &buf_; }
 
-private:
+  private:
     FdStreamBuf buf_;
 };

@@ -20,7 +20,7 @@ struct ManifestEntry {
 };
 
 class FileManifest {
-public:
+  public:
     using Map = std::map<std::string, ManifestEntry>;  // byte-wise path order
 
     void stage(const std::string& target, EntryKind kind, const std::string& source);
@@ -41,7 +41,7 @@ public:
     const Map& entries() const { return entries_; }
     bool empty() const { return entries_.empty(); }
 
-private:
+  private:
     Map entries_;
 };
 

@@ -86,7 +86,7 @@ int openPath(const std::string& path, int flags, mode_t mode) {
 // A path as a directory descriptor plus a last name, for the *at calls.
 // Trailing slashes are dropped, so "/flash/var/pdb/x/" names "x".
 class AtRef {
-public:
+  public:
     explicit AtRef(const std::string& path);
     ~AtRef() {
         if (owned_) closeKeepErrno(dir_);
@@ -98,7 +98,7 @@ public:
     int dir() const { return dir_; }
     const char* name() const { return name_.c_str(); }
 
-private:
+  private:
     int dir_ = AT_FDCWD;
     bool owned_ = false;
     bool ok_ = false;
@@ -215,9 +215,13 @@ int open(const std::string& path, int flags, mode_t mode) {
     return openPath(path, flags, mode);
 }
 
-int stat(const std::string& path, struct stat* st) { return statWith(path, st, 0); }
+int stat(const std::string& path, struct stat* st) {
+    return statWith(path, st, 0);
+}
 
-int lstat(const std::string& path, struct stat* st) { return statWith(path, st, O_NOFOLLOW); }
+int lstat(const std::string& path, struct stat* st) {
+    return statWith(path, st, O_NOFOLLOW);
+}
 
 int statfs(const std::string& path, struct statfs* st) {
     if (!resolvesInRoot()) {

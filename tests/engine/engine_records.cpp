@@ -23,8 +23,7 @@ std::vector<PackageRef> refs(const std::string& text) {
     while (words >> word) {
         std::vector<std::string> fields;
         size_t start = 0;
-        for (size_t colon; (colon = word.find(':', start)) != std::string::npos;
-             start = colon + 1)
+        for (size_t colon; (colon = word.find(':', start)) != std::string::npos; start = colon + 1)
             fields.push_back(word.substr(start, colon - start));
         fields.push_back(word.substr(start));
         fields.resize(4);
@@ -84,7 +83,9 @@ PlatformGuard::~PlatformGuard() {
     ::unsetenv("VELMORA_MIN_VERSION");
 }
 
-void PlatformGuard::flagged(bool on) { flaggedState = on ? 1 : 0; }
+void PlatformGuard::flagged(bool on) {
+    flaggedState = on ? 1 : 0;
+}
 
 void PlatformGuard::minVersion(const char* text) {
     if (text)

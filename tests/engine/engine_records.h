@@ -35,13 +35,13 @@ std::unique_ptr<Package> bundle(const Rec& r, std::vector<Rec> members);
 
 // Restores the flagged state and VELMORA_MIN_VERSION when the test ends.
 class PlatformGuard {
-public:
+  public:
     PlatformGuard();
     ~PlatformGuard();
     void flagged(bool on);
     void minVersion(const char* text);  // nullptr unsets
 
-private:
+  private:
     uint8_t savedFlagged_;
 };
 

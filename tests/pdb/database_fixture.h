@@ -14,7 +14,7 @@
 #include "txn/manifest.h"
 
 class DatabaseTest : public ::testing::Test {
-protected:
+  protected:
     TempRoot root;
     CapturedOutput output;
     Installer& installer = Installer::instance();
@@ -54,6 +54,22 @@ protected:
         return files;
     }
 };
+
+// Every field the database keeps, as one comparable text.
+inline std::string describe(const InstalledPackage& p) {
+    std::string text =
+        p.name + " " + std::to_string(p.version) + " " + std::to_string(p.buildTime) + " |";
+    for (const auto* list : {&p.depends, &p.provides, &p.conflicts}) {
+        for (const PackageRef& r : *list)
+            text += " " + r.name + " " + std::to_string(r.minVersion) + " " +
+                    std::to_string(r.maxVersion) + " " + std::to_string(r.weight);
+        text += " |";
+    }
+    for (const std::string& f : p.files) text += " " + f;
+    return text + " | bundle " + p.bundleRef.name + " isBundle " + std::to_string(p.isBundle) +
+           " disabled " + std::to_string(p.disabled) + " user " + std::to_string(p.userState) +
+           " action " + std::to_string(p.scheduledAction);
+}
 
 inline PackageRef ref(const std::string& name, Version min, Version max, int32_t weight = 0) {
     PackageRef r;

@@ -18,7 +18,6 @@ namespace qpk {
 namespace {
 
 constexpr size_t FILE_HEADER = 8;
-constexpr size_t PART_HEADER = 6;
 constexpr size_t NAME_FIELD = 16;
 
 void putLe16(std::string& out, uint16_t v) {

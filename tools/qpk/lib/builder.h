@@ -13,7 +13,7 @@
 namespace qpk {
 
 struct FileEntry {
-    std::string name;        // as stored: "bin/x" or "/bin/x"
+    std::string name;         // as stored: "bin/x" or "/bin/x"
     uint16_t mode = 0100644;  // st_mode encoding: type and permission bits
     std::string contents;
     uint8_t cpuClass = 0;
@@ -47,7 +47,7 @@ struct PackageSpec {
     bool sha256 = false;      // a part 25 before the header switches the digest
     bool unrecorded = false;  // UNRECORDED_PACKAGE_MAGIC
     // Test hooks for damaged packages.
-    std::optional<std::string> rawFilesStream;  // inflated bytes of part 4, as given
+    std::optional<std::string> rawFilesStream;     // inflated bytes of part 4, as given
     std::optional<std::string> signatureOverride;  // payload of part 9, as given
     bool withSignature = true;
     std::vector<RawPart> partsAfterSignature;

@@ -1,0 +1,64 @@
+// The signature check of an installed package: Ed25519 over the digest slot,
+// else the legacy form where the trust level allows it.
+#include "sign/signature.h"
+
+#include "model/package.h"
+#include "model/version.h"
+#include "pkgfile/package_reader.h"
+#include "sign/crypto.h"
+#include "sign/legacy.h"
+#include "trust_keys.h"
+#include "txn/rootfs.h"
+
+namespace {
+
+constexpr size_t LEGACY_FORM = 68;
+constexpr size_t LONG_FORM = 132;
+constexpr size_t LEGACY_R = 20;
+constexpr size_t LEGACY_S = 36;
+constexpr size_t ED25519_SIGNATURE = 68;
+
+// Releases that still shipped legacy-signed packages.
+bool legacyEraVersion(Version v) {
+    return v <= makeVersion(6, 46, VERSION_KIND_FINAL, 8) ||
+           (v >= makeVersion(6, 47, 0, 0) && v <= makeVersion(6, 48, VERSION_KIND_FINAL, 0)) ||
+           (v >= makeVersion(7, 0, 0, 0) && v <= makeVersion(7, 1, VERSION_KIND_BETA, 3));
+}
+
+}  // namespace
+
+int trustLevel(const Package& package) {
+    if (rootfs::exists("/ram/SECURE")) return 2;
+    if (package.name == "branding") return 1;
+    return legacyEraVersion(package.version) ? 1 : 2;
+}
+
+bool checkSignature(const Package& package, PackageReader& reader, int trustLevel) {
+    (void)package;  // the trust level already holds what the package decides
+    if (reader.currentType() != PART_SIGNATURE) return false;
+    PartStreamBuffer& parts = reader.parts();
+    if (!parts.hashing()) return false;
+    parts.finishDigest();
+
+    const uint32_t length = reader.partLength();
+    size_t n;
+    if (length >= LONG_FORM) {
+        n = LONG_FORM;
+    } else if (length >= LEGACY_FORM) {
+        n = LEGACY_FORM;
+    } else {
+        return false;
+    }
+    uint8_t signature[LONG_FORM];
+    if (parts.readUndigested(reinterpret_cast<char*>(signature), n) != n) return false;
+    const uint8_t* digest = parts.digestSlot();
+
+    if (n == LONG_FORM) {
+        const asn1::blob key{TRUST_ED25519_PUBLIC, TRUST_ED25519_PUBLIC + 32};
+        const asn1::blob message{digest, digest + 32};
+        const asn1::blob ed25519{signature + ED25519_SIGNATURE, signature + LONG_FORM};
+        if (eddsa::verify(key, message, ed25519) != 0) return true;
+    }
+    return trustLevel == 1 &&
+           legacySignatureCheck(digest, signature + LEGACY_R, signature + LEGACY_S);
+}

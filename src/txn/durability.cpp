@@ -1,0 +1,51 @@
+#include "txn/durability.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "txn/manifest.h"
+#include "txn/rootfs.h"
+
+namespace {
+
+DurabilityMode currentMode = DurabilityMode::SyncAll;
+
+void fsyncPath(const std::string& path, int flags) {
+    int fd = rootfs::open(path, flags);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+DurabilityMode durabilityMode() {
+    return currentMode;
+}
+
+void setDurabilityMode(DurabilityMode mode) {
+    currentMode = mode;
+}
+
+ApplyDurability::ApplyDurability() : mode_(currentMode) {}
+
+void ApplyDurability::beforeMoves() {
+    if (mode_ == DurabilityMode::SyncAll) ::sync();
+}
+
+void ApplyDurability::beforeMove(const std::string& source) {
+    if (mode_ == DurabilityMode::FsyncEach) fsyncPath(source, O_RDONLY);
+}
+
+void ApplyDurability::changed(const std::string& target) {
+    if (mode_ == DurabilityMode::FsyncEach) directories_.insert(parentDirectory(target));
+}
+
+void ApplyDurability::afterMoves() {
+    if (mode_ == DurabilityMode::SyncAll) {
+        ::sync();
+        return;
+    }
+    for (const std::string& dir : directories_) fsyncPath(dir, O_RDONLY | O_DIRECTORY);
+    directories_.clear();
+}

@@ -1,0 +1,69 @@
+// The manifest file ("/ram/MANIFEST"): one line per entry, "U target",
+// "L target text" or "M target source". The last field is the rest of the
+// line, so a source or link text may contain blanks; a target may not.
+#include <string>
+
+#include "txn/manifest.h"
+
+namespace {
+
+char letterOf(EntryKind kind) {
+    switch (kind) {
+        case EntryKind::Remove:
+            return 'U';
+        case EntryKind::Symlink:
+            return 'L';
+        default:
+            return 'M';
+    }
+}
+
+// Stages the entry of one line; false when the line is malformed.
+bool loadLine(FileManifest& manifest, const std::string& line) {
+    size_t blank1 = line.find(' ');
+    if (blank1 == std::string::npos) return false;
+    size_t blank2 = line.find(' ', blank1 + 1);
+    std::string second = line.substr(
+        blank1 + 1, blank2 == std::string::npos ? std::string::npos : blank2 - blank1 - 1);
+    if (second.empty()) return false;
+    bool hasThird = blank2 != std::string::npos && blank2 + 1 < line.size();
+    std::string kind = line.substr(0, blank1);
+    if (kind == "U") {
+        manifest.stage(second, EntryKind::Remove, std::string());
+    } else if (kind == "L" || kind == "M") {
+        if (!hasThird) return false;
+        manifest.stage(second, kind == "L" ? EntryKind::Symlink : EntryKind::Move,
+                       line.substr(blank2 + 1));
+    }
+    return true;  // other letters: the line is skipped
+}
+
+}  // namespace
+
+bool FileManifest::save(const std::string& path) const {
+    std::string text;
+    for (const auto& [target, entry] : entries_) {
+        text += letterOf(entry.kind);
+        text += ' ';
+        text += target;
+        if (entry.kind != EntryKind::Remove) {
+            text += ' ';
+            text += entry.source;
+        }
+        text += '\n';
+    }
+    OutFile out(path);
+    if (!out.is_open()) return false;
+    out.write(text.data(), std::streamsize(text.size()));
+    return out.close();
+}
+
+bool FileManifest::load(const std::string& path) {
+    InFile in(path);
+    if (!in.is_open()) return false;
+    // An empty line ends the file, at its end or in its middle.
+    std::string line;
+    while (std::getline(in, line) && !line.empty())
+        if (!loadLine(*this, line)) return false;
+    return true;
+}

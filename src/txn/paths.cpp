@@ -1,0 +1,25 @@
+// Path helpers of the manifest: the parent directory of a path and making a
+// directory together with its missing ancestors.
+#include <libgen.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "txn/manifest.h"
+#include "txn/rootfs.h"
+
+std::string parentDirectory(const std::string& path) {
+    size_t end = path.find_last_not_of('/');
+    std::vector<char> buf(path.begin(),
+                          end == std::string::npos ? path.begin() : path.begin() + end + 1);
+    buf.push_back('\0');
+    return ::dirname(buf.data());
+}
+
+void makeDirectories(const std::string& path) {
+    if (rootfs::mkdir(path, 0777) == 0 || errno == EEXIST) return;
+    std::string parent = parentDirectory(path);
+    if (parent != path) makeDirectories(parent);
+    rootfs::mkdir(path, 0777);
+}

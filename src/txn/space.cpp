@@ -1,0 +1,88 @@
+#include "txn/space.h"
+
+#include <sys/stat.h>
+#include <sys/statfs.h>
+
+#include <string>
+
+#include "txn/manifest.h"
+#include "txn/rootfs.h"
+
+namespace {
+
+// Kept when a change takes blocks: file systems need some room of their own.
+constexpr int64_t RESERVE_BYTES = 32768;
+
+// The free-space account of one file system. A path belongs to it when it
+// lies below `mountPath`; "/flash/boot" lies below "/flash" too, so the two
+// accounts overlap. An account that cannot be queried has no free space.
+struct FsSpace {
+    std::string mountPath;
+    int64_t blockSize = 1;
+    int64_t freeBlocks = 0;
+    int64_t initialFreeBlocks = 0;
+
+    explicit FsSpace(const char* path) : mountPath(path) {
+        struct statfs fs;
+        if (rootfs::statfs(mountPath, &fs) == 0 && fs.f_bsize > 0) {
+            blockSize = int64_t(fs.f_bsize);
+            freeBlocks = initialFreeBlocks = int64_t(fs.f_bfree);
+        }
+    }
+
+    bool holds(const std::string& path) const {
+        return path.size() > mountPath.size() && path[mountPath.size()] == '/' &&
+               path.compare(0, mountPath.size(), mountPath) == 0;
+    }
+
+    int64_t blocksOf(int64_t bytes) const { return (bytes - 1 + blockSize) / blockSize; }
+
+    int64_t spare() const {
+        int64_t bytes = freeBlocks * blockSize;
+        if (freeBlocks < initialFreeBlocks) bytes -= RESERVE_BYTES;
+        return bytes;
+    }
+};
+
+// Whether moving a file of device `dev` onto `target` is a rename within one
+// file system: the nearest existing ancestor directory is on that device.
+bool renamesInPlace(const std::string& target, dev_t dev) {
+    struct stat st;
+    std::string dir = parentDirectory(target);
+    while (rootfs::stat(dir, &st) != 0) {
+        if (dir == "/" || dir == ".") return false;
+        dir = parentDirectory(dir);
+    }
+    return st.st_dev == dev;
+}
+
+}  // namespace
+
+bool estimateSpace(const FileManifest& manifest, int64_t& bootSpare, int64_t& flashSpare) {
+    FsSpace accounts[2] = {FsSpace("/flash/boot"), FsSpace("/flash")};
+    for (const auto& [target, entry] : manifest.entries()) {
+        if (entry.kind == EntryKind::Symlink) continue;
+        bool held[2] = {accounts[0].holds(target), accounts[1].holds(target)};
+        if (!held[0] && !held[1]) continue;
+
+        // The paths are examined once for both accounts.
+        int64_t taken = -1;  // bytes the new file takes; -1 when not counted
+        if (entry.kind != EntryKind::Remove) {
+            struct stat source;
+            if (rootfs::stat(entry.source, &source) == 0) {
+                if (renamesInPlace(target, source.st_dev)) continue;
+                taken = source.st_size;
+            }
+        }
+        struct stat old;
+        bool oldExists = rootfs::stat(target, &old) == 0;
+        for (int i = 0; i < 2; ++i) {
+            if (!held[i]) continue;
+            if (taken >= 0) accounts[i].freeBlocks -= accounts[i].blocksOf(taken);
+            if (oldExists) accounts[i].freeBlocks += accounts[i].blocksOf(old.st_size);
+        }
+    }
+    bootSpare = accounts[0].spare();
+    flashSpare = accounts[1].spare();
+    return bootSpare >= 0 && flashSpare >= 0;
+}

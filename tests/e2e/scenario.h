@@ -1,0 +1,77 @@
+// End-to-end scenarios: small text files that hold a root's contents, the
+// packages to build, the installer runs and the exact results expected.
+//
+// Format, one directive per line ("#" starts a comment line):
+//
+//   requires root                 skip unless the test runs as root
+//   bare                          no default layout (/ram, /tmp, /flash/var/pdb)
+//   tmpfs PATH SIZE               mount a tmpfs of SIZE (e.g. 1M) at PATH (root only)
+//   package BLOB KEY=VALUE...     build a package or bundle, kept under the name BLOB
+//   place BLOB PATH               copy a built package into the root
+//   file PATH [TEXT | <<MARK]     a file in the root
+//   dir PATH / symlink PATH TEXT / remove PATH
+//   run [env K=V]... [stdin=BLOB] -- ARGS...   run the installer; ROOT = the root
+//   status N                      exit status of the last run (default 0)
+//   stdout [TEXT | <<MARK]        exact standard output of the last run (default empty)
+//   stderr [TEXT | <<MARK]        exact standard error (default empty)
+//   expect-file PATH [TEXT | <<MARK]
+//   expect-same PATH BLOB         the file holds exactly the built package
+//   expect-absent PATH
+//   expect-link PATH TEXT
+//   expect-mode PATH OCTAL
+//   expect-tree PATH <<MARK       every path below PATH ("dir/", "link -> text"),
+//                                 sorted; lines are glob patterns
+//   expect-match PATH <<MARK      the file's lines, matched by glob patterns
+//
+// Text: an inline TEXT, or each line of a here-document up to MARK, is
+// followed by a line feed unless it ends in a lone backslash (then it joins
+// the next line, or ends the text without a line feed). A directive with no
+// text means empty text. Escapes: \n \r \t \e (ESC) \s (blank) \0 \\ \xHH,
+// \{N:T} (T repeated N times) and \v{7.1} (the decimal packed version).
+// Words are split at blanks; double quotes group blanks into one word.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace scenario {
+
+struct Directive {
+    int line = 0;                    // 1-based line of the directive
+    int lastLine = 0;                // last line it spans (end of a here-document)
+    std::string keyword;
+    std::vector<std::string> words;  // decoded words after the keyword
+    std::string text;                // decoded text (text directives only)
+};
+
+struct Scenario {
+    std::string path;
+    std::string name;  // file name without ".scn"
+    bool requiresRoot = false;
+    bool bare = false;
+    std::vector<Directive> directives;
+};
+
+// Parses a scenario file. False with `error` ("file:line: message") on a
+// malformed line or an unknown directive.
+bool parseScenario(const std::string& path, Scenario& out, std::string& error);
+bool parseScenarioText(const std::string& path, const std::string& text, Scenario& out,
+                       std::string& error);
+
+// Decodes the escapes of one piece of text. False with `error` on a bad one.
+bool decodeText(const std::string& in, std::string& out, std::string& error);
+// Splits a line into words (blanks separate, double quotes group) and decodes
+// each.
+bool splitWords(const std::string& line, std::vector<std::string>& words, std::string& error);
+
+// Encodes bytes as the lines of a here-document body (without the mark
+// lines): one line per line feed, progress redraws on lines of their own,
+// long runs as \{N:c}.
+std::vector<std::string> encodeLines(const std::string& bytes);
+// The directive lines that state `bytes` as the text of `keyword`.
+std::vector<std::string> textDirective(const std::string& keyword, const std::string& bytes);
+
+// The scenario files of a directory, sorted.
+std::vector<std::string> listScenarioFiles(const std::string& dir);
+
+}  // namespace scenario

@@ -1,0 +1,219 @@
+// The normal pass over the package files on flash: where they are looked
+// for, downgrade mode, the all-or-nothing outcome, kept images and the
+// re-enable step.
+#include "engine/upgrade.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "install_fixture.h"
+#include "output/postlog.h"
+
+using namespace installtest;
+using enginetest::refs;
+using enginetest::ver;
+
+namespace {
+
+constexpr const char* DOWNLOADS = "/rw/pckg/.download/";
+constexpr const char* UPLOADS = "/flash/rw/pckg/";
+constexpr const char* STORE = "/flash/var/pckg/";
+
+class Upgrade : public InstallTest {
+  protected:
+    Upgrade() { postLogReserved = false; }
+    ~Upgrade() override { postLogReserved = false; }
+
+    std::vector<Package> run(uint32_t allowance = 0) {
+        return upgradeFromFlash(installer, manifest, allowance);
+    }
+    void place(const std::string& dir, const std::string& name, const std::string& file) {
+        root.write(dir + name, file);
+    }
+    static std::vector<std::string> namesOf(const std::vector<Package>& list) {
+        std::vector<std::string> out;
+        for (const Package& p : list) out.push_back(p.name);
+        return out;
+    }
+};
+
+TEST_F(Upgrade, NothingToInstall) {
+    installer.append(enginetest::installed({.name = "system"}));
+    EXPECT_TRUE(run().empty());
+    EXPECT_TRUE(manifest.empty());
+    EXPECT_TRUE(installer.messages.empty());
+    EXPECT_FALSE(postLogReserved);
+    EXPECT_FALSE(root.exists("/flash/postlog"));
+}
+
+TEST_F(Upgrade, NothingKnownAfterThePassFails) {
+    EXPECT_TRUE(run().empty());
+    EXPECT_EQ(installer.messages, std::vector<std::string>{"ERROR: router installation failed!!!"});
+}
+
+struct PlacesCase {
+    const char* what;
+    bool ignore, downloads, uploads, store;
+    std::vector<std::string> installed;
+};
+
+TEST_F(Upgrade, OnlyTheFirstPlaceWithPackageFilesIsUsed) {
+    const PlacesCase cases[] = {
+        {"downloads hide the rest", false, true, true, true, {"dl"}},
+        {"uploads before the store", false, false, true, true, {"up"}},
+        {"the store last", false, false, false, true, {"st"}},
+        {"ignored downloads", true, true, true, true, {"up"}},
+        {"ignored downloads, empty uploads", true, true, false, true, {"st"}},
+    };
+    for (const PlacesCase& c : cases) {
+        fresh();
+        std::filesystem::remove_all(root.host("/rw/pckg"));
+        std::filesystem::remove_all(root.host("/flash/rw"));
+        std::filesystem::remove_all(root.host(STORE));
+        if (c.ignore) root.write(std::string(DOWNLOADS) + "IGNORE", "");
+        if (c.downloads) place(DOWNLOADS, "dl.qpk", signedPackage(spec("dl")));
+        if (c.uploads) place(UPLOADS, "up.wpk", signedPackage(spec("up")));
+        if (c.store) place(STORE, "st.qpk", signedPackage(spec("st")));
+        EXPECT_EQ(namesOf(run()), c.installed) << c.what;
+        EXPECT_EQ(names(), c.installed) << c.what;
+    }
+}
+
+struct DowngradeCase {
+    const char* what;
+    const char* downgradeFile;  // nullptr: none
+    std::vector<std::string> installed;
+    const char* version;  // known afterwards
+    std::vector<std::string> messages;
+};
+
+TEST_F(Upgrade, DowngradeFile) {
+    const std::string limit = std::to_string(ver("1.5"));
+    const DowngradeCase cases[] = {
+        {"no downgrade file",
+         nullptr,
+         {},
+         "2.0",
+         {"WARNING: omitting package foo-1.0: newer package foo-2.0 is already installed"}},
+        {"no lower bound", "0\n", {"foo"}, "1.0", {}},
+        {"unreadable number", "many", {"foo"}, "1.0", {}},
+        {"below the limit",
+         limit.c_str(),
+         {},
+         "2.0",
+         {"WARNING: ommitting package foo-1.0: not allowed"}},
+    };
+    for (const DowngradeCase& c : cases) {
+        fresh();
+        ::unlink(root.host("/ram/DOWNGRADE").c_str());
+        preinstall(signedPackage(spec("foo", "2.0")));
+        if (c.downgradeFile) root.write("/ram/DOWNGRADE", c.downgradeFile);
+        place(UPLOADS, "foo.qpk", signedPackage(spec("foo", "1.0")));
+        EXPECT_EQ(namesOf(run()), c.installed) << c.what;
+        EXPECT_EQ(known("foo")->version, ver(c.version)) << c.what;
+        EXPECT_EQ(installer.messages, c.messages) << c.what;
+    }
+}
+
+TEST_F(Upgrade, FirstFailureCancelsThePass) {
+    installer.append(enginetest::installed({.name = "system"}));
+    qpk::PackageSpec bad = spec("b");
+    bad.depends = refs("a");  // installed after "a"
+    bad.signatureOverride = std::string(132, '\0');
+    place(UPLOADS, "b.qpk", signedPackage(bad));
+    place(UPLOADS, "a.qpk", signedPackage(spec("a")));
+
+    EXPECT_TRUE(run().empty());
+    EXPECT_TRUE(manifest.empty());
+    EXPECT_EQ(installer.messages,
+              std::vector<std::string>{"ERROR: installation of b-1.0 failed: broken package"});
+    // The log was reserved before installing.
+    EXPECT_EQ(root.read("/flash/postlog"), std::string(4096, '\0'));
+    manifest.apply(false);
+    EXPECT_FALSE(root.exists("/flash/bin/a"));
+    EXPECT_EQ(root.tree("/flash/var/pdb"), "");
+    // The staged temporary files went with the manifest.
+    EXPECT_EQ(root.tree("/").find("/tmp"), std::string::npos) << root.tree("/");
+}
+
+TEST_F(Upgrade, KeptImageMovesIntoTheDatabase) {
+    qpk::PackageSpec s = spec("router");
+    s.keepImagePayload = std::string(3000, 'p');
+    const std::string file = signedPackage(s);
+    place(UPLOADS, "router.qpk", file);
+
+    const std::vector<Package> installed = run();
+    ASSERT_EQ(namesOf(installed), std::vector<std::string>{"router"});
+    EXPECT_TRUE(installed[0].keepsImage);
+    apply();
+    EXPECT_EQ(root.read("/flash/var/pdb/router/image"), file);
+    EXPECT_FALSE(root.exists("/flash/rw/pckg/router.qpk"));
+    EXPECT_FALSE(root.exists("/flash/bootimage"));
+}
+
+TEST_F(Upgrade, BootImageIsLinkedFromTheDatabase) {
+    EnvGuard env("bootimage", "1");
+    qpk::PackageSpec s = spec("kernel");
+    s.flags = FLAG_BOOT_IMAGE;
+    s.keepImagePayload = std::string(3000, 'k');
+    const std::string file = signedPackage(s);
+    place(UPLOADS, "kernel.qpk", file);
+
+    ASSERT_EQ(namesOf(run()), std::vector<std::string>{"kernel"});
+    apply();
+    EXPECT_EQ(root.read("/flash/bootimage"), file);
+    char text[64] = {};
+    ASSERT_GT(::readlink(root.host("/flash/var/pdb/kernel/image").c_str(), text, sizeof text - 1),
+              0);
+    EXPECT_STREQ(text, "/flash/bootimage");
+    EXPECT_FALSE(root.exists("/flash/bin/kernel"));
+}
+
+struct ReenableCase {
+    const char* what;
+    bool conflictingKnown;
+    bool enabled;
+    std::vector<std::string> messages;
+};
+
+TEST_F(Upgrade, NameOfferedOnlyByADisabledPackageIsEnabledAgain) {
+    const ReenableCase cases[] = {
+        {"alternative enabled", false, true, {"enabled alt-1.0"}},
+        {"an enabled package conflicts with it", true, false, {}},
+    };
+    for (const ReenableCase& c : cases) {
+        fresh();
+        std::filesystem::remove_all(root.host("/flash/rw"));
+        installer.append(enginetest::installed({.name = "svc", .provides = "net net2"}));
+        installer.append(enginetest::installed({.name = "alt", .provides = "net net2"}))->disabled =
+            1;
+        if (c.conflictingKnown)
+            installer.append(enginetest::installed({.name = "guard", .conflicts = "alt"}));
+        // The new "svc" no longer offers "net" or "net2".
+        place(UPLOADS, "svc.qpk", signedPackage(spec("svc", "2.0")));
+
+        EXPECT_EQ(namesOf(run()), std::vector<std::string>{"svc"}) << c.what;
+        EXPECT_EQ(!known("alt")->disabled, c.enabled) << c.what;
+        EXPECT_EQ(installer.messages, c.messages) << c.what;
+    }
+}
+
+TEST_F(Upgrade, DefaultDisabledMemberStaysDisabled) {
+    // "b" was enabled; the new bundle lists it as disabled by default.
+    preinstall(qpk::buildBundle(bundleSpec("base", "1.0"),
+                                {signedPackage(spec("a")), signedPackage(spec("b"))}));
+    qpk::BundleSpec next = bundleSpec("base", "2.0");
+    next.defaultDisabled = refs("b");
+    place(
+        UPLOADS, "base.qpk",
+        qpk::buildBundle(next, {signedPackage(spec("a", "2.0")), signedPackage(spec("b", "2.0"))}));
+
+    ASSERT_EQ(namesOf(run()), std::vector<std::string>{"base"});
+    ASSERT_NE(known("b"), nullptr);
+    EXPECT_EQ(known("b")->version, ver("2.0"));
+    EXPECT_TRUE(known("b")->disabled);
+    EXPECT_TRUE(installer.messages.empty());
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+// Helpers shared by the package file tests: package bytes from the builder,
+// hand-assembled parts for damaged files, digests computed independently of
+// the reader, and a source stream buffer that counts what is asked of it.
+#pragma once
+
+#include <openssl/evp.h>
+
+#include <cstdlib>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "qpk/lib/builder.h"
+
+namespace fixtures {
+
+inline std::string le16(uint16_t v) {
+    return {char(v & 0xFF), char(v >> 8)};
+}
+
+inline std::string le32(uint32_t v) {
+    return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
+}
+
+inline std::string part(uint16_t type, const std::string& payload) {
+    return le16(type) + le32(uint32_t(payload.size())) + payload;
+}
+
+// A file header in front of `parts`, with the size field matching.
+inline std::string packageFile(const std::string& parts, uint32_t magic = 0xBAD0F11E) {
+    return le32(magic) + le32(uint32_t(parts.size())) + parts;
+}
+
+inline std::string headerRecord(const std::string& name, uint32_t version, uint32_t flags) {
+    std::string r = name.substr(0, 16);
+    r.resize(16, '\0');
+    return r + le32(version) + le32(0x5F000000) + std::string(8, '\0') + le32(flags);
+}
+
+inline qpk::PackageSpec simpleSpec(const std::string& name, uint32_t version = 0x07016603) {
+    qpk::PackageSpec spec;
+    spec.name = name;
+    spec.version = version;
+    spec.buildTime = 1700000000;
+    spec.architecture = "powerpc";
+    spec.files.push_back({"bin/" + name, 0100755, "contents of " + name, 0});
+    return spec;
+}
+
+inline std::string build(const qpk::PackageSpec& spec) {
+    return qpk::buildPackage(spec, qpk::SigningKeys());
+}
+
+inline std::string digest(const std::string& bytes, bool sha256) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), md, &length, sha256 ? EVP_sha256() : EVP_sha1(),
+               nullptr);
+    std::string slot(reinterpret_cast<char*>(md), length);
+    slot.resize(32, '\0');
+    return slot;
+}
+
+inline std::string slotText(const uint8_t* slot) {
+    return std::string(reinterpret_cast<const char*>(slot), 32);
+}
+
+// Source stream buffer over a string that counts bulk reads and seeks.
+class CountingBuf : public std::stringbuf {
+  public:
+    explicit CountingBuf(const std::string& bytes) : std::stringbuf(bytes, std::ios::in) {}
+    int bulkReads = 0;
+    std::streamsize bytesRead = 0;
+    int seeks = 0;
+
+  protected:
+    std::streamsize xsgetn(char* s, std::streamsize n) override {
+        ++bulkReads;
+        std::streamsize got = std::stringbuf::xsgetn(s, n);
+        bytesRead += got;
+        return got;
+    }
+    pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode which) override {
+        ++seeks;
+        return std::stringbuf::seekoff(off, dir, which);
+    }
+};
+
+// Sets an environment variable for a scope (unset when `value` is empty).
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+}  // namespace fixtures

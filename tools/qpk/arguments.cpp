@@ -1,0 +1,130 @@
+// Option and value parsing shared by the qpk commands.
+#include "arguments.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace qpk {
+
+bool Arguments::isSwitch(const char* name) {
+    if (!more() || args_[pos_] != name) return false;
+    ++pos_;
+    return true;
+}
+
+bool Arguments::isOption(const char* name, std::string& value) {
+    if (!more()) return false;
+    const std::string& arg = args_[pos_];
+    const size_t n = std::strlen(name);
+    if (arg == name) {
+        if (pos_ + 1 >= args_.size()) {
+            error_ = std::string("option ") + name + " needs a value";
+            pos_ = args_.size();
+            return true;
+        }
+        value = args_[pos_ + 1];
+        pos_ += 2;
+        return true;
+    }
+    if (arg.size() > n && arg.compare(0, n, name) == 0 && arg[n] == '=' && name[1] == '-') {
+        value = arg.substr(n + 1);
+        ++pos_;
+        return true;
+    }
+    return false;
+}
+
+std::string Arguments::operand() {
+    if (!more()) return std::string();
+    const std::string& arg = args_[pos_++];
+    if (arg.size() > 1 && arg[0] == '-') {
+        error_ = "unknown option " + arg;
+        return std::string();
+    }
+    return arg;
+}
+
+bool parseNumber(const std::string& text, uint64_t max, uint64_t& out) {
+    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || value > max) return false;
+    out = value;
+    return true;
+}
+
+bool validName(const std::string& name) {
+    return !name.empty() && name.size() <= 16;
+}
+
+bool parseVersionOption(const std::string& text, Version& out, std::string& error) {
+    if (text.empty()) {
+        out = 0;
+        return true;
+    }
+    if (!parseVersion(text, out)) {
+        error = "malformed version \"" + text + "\"";
+        return false;
+    }
+    return true;
+}
+
+bool parseRef(const std::string& text, int fields, PackageRef& ref, std::string& error) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream in(text);
+    while (std::getline(in, part, ':')) parts.push_back(part);
+    if (!text.empty() && text.back() == ':') parts.emplace_back();
+    if (parts.empty() || int(parts.size()) > fields || !validName(parts[0])) {
+        error = "malformed package reference \"" + text + "\"";
+        return false;
+    }
+    ref = PackageRef();
+    ref.name = parts[0];
+    if (parts.size() > 1 && !parseVersionOption(parts[1], ref.minVersion, error)) return false;
+    if (parts.size() > 2 && !parseVersionOption(parts[2], ref.maxVersion, error)) return false;
+    if (parts.size() > 3 && !parts[3].empty()) {
+        const std::string& w = parts[3];
+        const bool negative = w[0] == '-';
+        uint64_t magnitude = 0;
+        if (!parseNumber(negative ? w.substr(1) : w, negative ? 0x80000000u : 0x7FFFFFFFu,
+                         magnitude)) {
+            error = "malformed weight \"" + w + "\"";
+            return false;
+        }
+        ref.weight = int32_t(negative ? -int64_t(magnitude) : int64_t(magnitude));
+    }
+    return true;
+}
+
+bool readWholeFile(const std::string& path, std::string& bytes, std::string& error) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        error = path + ": " + (ec ? ec.message() : std::string("not a regular file"));
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) {
+        error = path + ": read error";
+        return false;
+    }
+    bytes = std::move(buffer).str();
+    return true;
+}
+
+void reportError(const char* command, const std::string& message) {
+    std::cerr << "qpk " << command << ": " << message << "\n";
+}
+
+}  // namespace qpk

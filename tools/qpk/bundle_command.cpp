@@ -1,0 +1,122 @@
+// "qpk bundle": packages joined into one bundle file.
+#include <ctime>
+#include <iostream>
+
+#include "arguments.h"
+#include "commands.h"
+#include "pkgfile/package_reader.h"
+#include "qpk/lib/builder.h"
+
+namespace qpk {
+
+namespace {
+
+const char* const BUNDLE_USAGE =
+    "usage: qpk bundle -o FILE --name NAME --version VERSION [options] MEMBER.qpk...\n"
+    "Joins signed packages into a bundle; each member keeps its own signature.\n"
+    "  -o FILE                   the bundle file to write\n"
+    "  --name NAME               bundle name, at most 16 characters\n"
+    "  --version V               e.g. 7.1beta3\n"
+    "  --build-time T            seconds since the epoch (default: now)\n"
+    "  --flags F                 header flags\n"
+    "  --arch A                  architecture name (a part after the members)\n"
+    "  --default-disabled NAME   a member that installs disabled (repeatable)\n"
+    "  --keep-image PAYLOADFILE  keep the bundle whole as its image (part 21)\n";
+
+uint32_t littleEndian32(const std::string& bytes, size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | uint8_t(bytes[at + size_t(i)]);
+    return v;
+}
+
+}  // namespace
+
+int bundleCommand(const std::vector<std::string>& argv) {
+    const char* const NAME = "bundle";
+    Arguments args(argv);
+    BundleSpec spec;
+    spec.buildTime = uint32_t(std::time(nullptr));
+    std::string output, value, error;
+    bool haveName = false, haveVersion = false;
+    std::vector<std::string> memberPaths;
+    std::optional<std::string> keepImageFile;
+
+    while (args.more()) {
+        if (args.isSwitch("--help") || args.isSwitch("-h")) {
+            std::cout << BUNDLE_USAGE;
+            return EXIT_OK;
+        } else if (args.isOption("-o", value)) {
+            output = value;
+        } else if (args.isOption("--name", value)) {
+            spec.name = value;
+            haveName = true;
+        } else if (args.isOption("--version", value)) {
+            if (!parseVersionOption(value, spec.version, error)) break;
+            haveVersion = true;
+        } else if (args.isOption("--build-time", value)) {
+            uint64_t t = 0;
+            if (!parseNumber(value, 0xFFFFFFFFu, t)) {
+                error = "malformed build time \"" + value + "\"";
+                break;
+            }
+            spec.buildTime = uint32_t(t);
+        } else if (args.isOption("--flags", value)) {
+            uint64_t f = 0;
+            if (!parseNumber(value, 0xFFFFFFFFu, f)) {
+                error = "malformed flags \"" + value + "\"";
+                break;
+            }
+            spec.flags = uint32_t(f);
+        } else if (args.isOption("--arch", value)) {
+            spec.architecture = value;
+        } else if (args.isOption("--default-disabled", value)) {
+            if (!parseRef(value, 3, spec.defaultDisabled.emplace_back(), error)) break;
+        } else if (args.isOption("--keep-image", value)) {
+            keepImageFile = value;
+        } else {
+            const std::string operand = args.operand();
+            if (!args.error().empty()) break;
+            memberPaths.push_back(operand);
+        }
+    }
+    if (error.empty()) error = args.error();
+    if (error.empty() && output.empty()) error = "no output file (-o FILE)";
+    if (error.empty() && !haveName) error = "no bundle name (--name NAME)";
+    if (error.empty() && !validName(spec.name)) error = "bundle name must have 1 to 16 characters";
+    if (error.empty() && !haveVersion) error = "no version (--version V)";
+    if (error.empty() && memberPaths.empty()) error = "no member packages given";
+    if (!error.empty()) {
+        reportError(NAME, error);
+        return EXIT_USAGE;
+    }
+
+    if (keepImageFile) {
+        spec.keepImagePayload.emplace();
+        readWholeFile(*keepImageFile, *spec.keepImagePayload, error);
+    }
+    std::vector<std::string> members;
+    for (const std::string& path : memberPaths) {
+        if (!error.empty()) break;
+        std::string bytes;
+        if (!readWholeFile(path, bytes, error)) break;
+        const uint32_t magic = bytes.size() >= 8 ? littleEndian32(bytes, 0) : 0;
+        if (magic != PACKAGE_MAGIC && magic != UNRECORDED_PACKAGE_MAGIC) {
+            error = path + ": not a package file";
+        } else if (littleEndian32(bytes, 4) != bytes.size() - 8) {
+            error = path + ": length field does not match the file";
+        } else if (magic == UNRECORDED_PACKAGE_MAGIC) {
+            // Only the bundle's own file header survives.
+            std::cerr << "qpk bundle: warning: " << path
+                      << " is an unrecorded package; in the bundle it is recorded\n";
+        }
+        members.push_back(std::move(bytes));
+    }
+    if (error.empty()) writeFile(output, buildBundle(spec, members), error);
+    if (!error.empty()) {
+        reportError(NAME, error);
+        return EXIT_FAILED;
+    }
+    return EXIT_OK;
+}
+
+}  // namespace qpk

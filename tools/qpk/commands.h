@@ -1,0 +1,20 @@
+// The qpk commands; each takes the arguments after its name and returns the
+// exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qpk {
+
+int buildCommand(const std::vector<std::string>& args);
+int bundleCommand(const std::vector<std::string>& args);
+int inspectCommand(const std::vector<std::string>& args);
+int keygenCommand(const std::vector<std::string>& args);
+
+// Exit statuses.
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;  // the work itself failed
+constexpr int EXIT_USAGE = 2;   // bad command line
+
+}  // namespace qpk
