@@ -40,7 +40,7 @@ const Stream& stream(bool small) {
 void BM_InflateStream(benchmark::State& state) {
     const Stream& s = stream(false);
     const std::streamsize piece = state.range(0);
-    std::vector<char> buffer(size_t(piece));
+    std::vector<char> buffer(static_cast<size_t>(piece));
     for (auto _ : state) {
         std::stringbuf source(s.compressed, std::ios::in);
         InflateStreamBuffer inflater(&source);

@@ -105,7 +105,7 @@ class DependencyWalk {
         for (const PackageRef& d : p.depends) {
             providers.clear();
             findProviders(installer_, d, true, providers);
-            if (classifyProviders(providers) == 0) continue;
+            if (classifyProviders(providers) == PROVIDERS_MET) continue;
             if (providers.empty()) break;
             std::list<Package*> choice(providers.begin(), providers.end());
             resolveCandidates(installer_, choice, NO_DOWNGRADE, false);
@@ -153,10 +153,10 @@ int classifyProviders(const std::vector<InstalledPackage*>& providers) {
     bool onlyDisabled = false;
     for (const InstalledPackage* p : providers) {
         const int32_t action = p->scheduledAction;
-        if (p->disabled ? action == ACTION_ENABLE : action == ACTION_NONE) return 0;
+        if (p->disabled ? action == ACTION_ENABLE : action == ACTION_NONE) return PROVIDERS_MET;
         if (p->disabled || action == ACTION_DISABLE) onlyDisabled = true;
     }
-    return onlyDisabled ? 3 : 1;
+    return onlyDisabled ? PROVIDERS_DISABLED : PROVIDERS_MISSING;
 }
 
 void ensureDependencies(Installer& installer, InstalledPackage& package, int level) {

@@ -8,6 +8,11 @@
 
 constexpr uint32_t NO_DOWNGRADE = 0xFFFFFFFF;
 
+// How the providers of a need stand (classifyProviders).
+constexpr int PROVIDERS_MET = 0;       // one is or will be enabled
+constexpr int PROVIDERS_MISSING = 1;   // none, or only ones about to go
+constexpr int PROVIDERS_DISABLED = 3;  // only disabled ones
+
 void resolveCandidates(Installer& installer, std::list<Package*>& list, uint32_t limit,
                        bool verbose);
 int classifyProviders(const std::vector<InstalledPackage*>& providers);

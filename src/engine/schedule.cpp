@@ -18,7 +18,7 @@ bool willBeEnabled(const InstalledPackage& p) {
     return p.scheduledAction == ACTION_ENABLE || (!p.disabled && p.scheduledAction == ACTION_NONE);
 }
 
-// Step 1: a bundle's action carries over to its members.
+// A bundle's action carries over to its members.
 void bundlesToMembers(Installer& installer) {
     for (const auto& m : installer.packages) {
         if (m->bundleRef.name.empty()) continue;
@@ -38,7 +38,7 @@ void bundlesToMembers(Installer& installer) {
     }
 }
 
-// Step 2: what will be enabled keeps, or gets, what it needs.
+// What will be enabled keeps, or gets, what it needs.
 void needsOfEnabled(Installer& installer, int level) {
     // ensureDependencies only changes actions; the list itself stays put.
     for (size_t k = 0; k < installer.packages.size(); ++k) {
@@ -47,7 +47,7 @@ void needsOfEnabled(Installer& installer, int level) {
     }
 }
 
-// Step 3: of two conflicting packages only one stays or becomes enabled.
+// Of two conflicting packages only one stays or becomes enabled.
 void resolveConflicts(Installer& installer, int level) {
     const Packages& all = installer.packages;
     for (const auto& pp : all) {
@@ -81,8 +81,9 @@ void resolveConflicts(Installer& installer, int level) {
     }
 }
 
-// Step 4: a package whose need nobody meets goes; one whose need only
-// disabled packages meet is disabled. Repeated until nothing changes.
+// One pass over every package's needs: a package whose need nobody meets
+// goes, one whose need only disabled packages meet is disabled. Returns
+// true after the first change, so that the caller starts over.
 bool oneNeedsPass(Installer& installer) {
     std::vector<InstalledPackage*> providers;
     for (const auto& pp : installer.packages) {
@@ -91,11 +92,11 @@ bool oneNeedsPass(Installer& installer) {
             providers.clear();
             findProviders(installer, d, true, providers);
             const int met = classifyProviders(providers);
-            if (met == 1 && p.scheduledAction != ACTION_UNINSTALL) {
+            if (met == PROVIDERS_MISSING && p.scheduledAction != ACTION_UNINSTALL) {
                 p.scheduledAction = ACTION_UNINSTALL;
                 return true;
             }
-            if (met == 3 && p.scheduledAction != ACTION_UNINSTALL &&
+            if (met == PROVIDERS_DISABLED && p.scheduledAction != ACTION_UNINSTALL &&
                 p.scheduledAction != ACTION_DISABLE &&
                 !(p.disabled && p.scheduledAction == ACTION_NONE)) {
                 p.scheduledAction = ACTION_DISABLE;
@@ -106,7 +107,7 @@ bool oneNeedsPass(Installer& installer) {
     return false;
 }
 
-// Step 5: a bundle record stays only while a member of it stays enabled.
+// A bundle record stays only while a member of it stays enabled.
 void bundleRecords(Installer& installer) {
     for (const auto& pp : installer.packages) {
         InstalledPackage& p = *pp;
@@ -148,13 +149,16 @@ void disablePackage(Installer& installer, FileManifest& manifest, InstalledPacka
 
 }  // namespace
 
+// Makes the pending actions consistent, in this order, then stages them.
 bool applySchedule(Installer& installer, FileManifest& manifest, int level) {
     bundlesToMembers(installer);
     needsOfEnabled(installer, level);
     resolveConflicts(installer, level);
-    while (oneNeedsPass(installer)) {
-    }
+    // Each change may break a need that an earlier package relied on.
+    while (oneNeedsPass(installer)) continue;
     bundleRecords(installer);
+
+    // Never leave the router without an enabled package.
 
     Packages& all = installer.packages;
     if (!all.empty() &&

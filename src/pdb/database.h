@@ -30,8 +30,10 @@ class PackageDatabase {
     static void readRecordState(InstalledPackage& record);
 };
 
-// The installed file that a "files" entry names (always below "/flash";
-// empty when the entry would lead outside it).
+// The installed file that a "files" entry names: an entry beginning with
+// "/flash/" names itself, any other "/e" names "/flash/e". Empty and "."
+// components are dropped; empty when the entry holds ".." or a NUL, or names
+// nothing below "/flash".
 std::string installedFilePath(const std::string& entry);
 // True when `name` can name a record directory: one path component, not
 // empty, "." or "..".

@@ -55,6 +55,10 @@ std::string fileListContent(const std::set<std::string>& files) {
 bool stageMetaFile(InstalledPackage& package, FileManifest& manifest, const std::string& path,
                    uint64_t sizeHint, const char* label, const std::string& content) {
     std::unique_ptr<OutFile> out = manifest.createStaged(path, sizeHint, 0);
+    if (!out) {
+        reportCreateFailure(package, label);
+        return false;
+    }
     out->write(content.data(), std::streamsize(content.size()));
     out->flush();
     bool written = bool(*out) && out->close();
@@ -78,6 +82,7 @@ void PackageDatabase::stageStateFile(FileManifest& manifest, const std::string& 
     std::string content = text;
     content += '\n';
     std::unique_ptr<OutFile> out = manifest.createStaged(path, 8, 0);
+    if (!out) return;
     out->write(content.data(), std::streamsize(content.size()));
     out->close();
 }

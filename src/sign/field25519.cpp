@@ -148,9 +148,11 @@ void mul(Fe& h, const Fe& f, const Fe& g) {
     int64_t g19[10];
     for (int j = 0; j < 10; ++j) g19[j] = 19 * int64_t(g.limb[j]);
     int64_t t[10] = {};
+#pragma GCC unroll 10
     for (int i = 0; i < 10; ++i) {
         const int64_t fi = f.limb[i];
         const int64_t fiOdd = (i & 1) ? 2 * fi : fi;  // factor for odd j
+#pragma GCC unroll 10
         for (int j = 0; j < 10; ++j) {
             const int64_t fj = (j & 1) ? fiOdd : fi;
             const int64_t gj = (i + j >= 10) ? g19[j] : int64_t(g.limb[j]);
@@ -160,8 +162,21 @@ void mul(Fe& h, const Fe& f, const Fe& g) {
     reduce(h, t);
 }
 
+// The product with itself, each cross term once and doubled.
 void square(Fe& h, const Fe& f) {
-    mul(h, f, f);
+    int64_t t[10] = {};
+#pragma GCC unroll 10
+    for (int i = 0; i < 10; ++i) {
+        const int64_t fi = f.limb[i];
+#pragma GCC unroll 10
+        for (int j = i; j < 10; ++j) {
+            int64_t factor = (i == j) ? 1 : 2;
+            if ((i & 1) && (j & 1)) factor *= 2;
+            if (i + j >= 10) factor *= 19;
+            t[(i + j) % 10] += fi * factor * f.limb[j];
+        }
+    }
+    reduce(h, t);
 }
 
 void mulSmall(Fe& h, const Fe& f, int32_t c) {
@@ -218,11 +233,14 @@ bool squareRoot(Fe& root, const Fe& x) {
     Fe minusX;
     neg(minusX, x);
     if (!equal(check, minusX)) return false;
-    Fe two, sqrtMinusOne;
-    fromInt(two, 2);
-    pow22523(sqrtMinusOne, two);  // 2^(2^252 - 3)
-    square(sqrtMinusOne, sqrtMinusOne);
-    mul(sqrtMinusOne, sqrtMinusOne, two);  // 2^(2^253 - 5)
+    static const Fe sqrtMinusOne = [] {
+        Fe two, r;
+        fromInt(two, 2);
+        pow22523(r, two);  // 2^(2^252 - 3)
+        square(r, r);
+        mul(r, r, two);  // 2^(2^253 - 5)
+        return r;
+    }();
     mul(root, a, sqrtMinusOne);
     return true;
 }

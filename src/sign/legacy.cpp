@@ -6,8 +6,6 @@
 
 bool legacySignatureCheckWith(const uint8_t digestSlot[32], const uint8_t r[16],
                               const uint8_t s[32], const uint8_t publicKey[32]) {
-    if (!legacyPublicKeyOnCurve(publicKey)) return false;
-
     // e = clamp(legacyHash(first 20 digest bytes) with r folded into 8..23)
     uint8_t e[32];
     legacyHash(digestSlot, 20, e);
@@ -16,7 +14,7 @@ bool legacySignatureCheckWith(const uint8_t digestSlot[32], const uint8_t r[16],
     e[31] = uint8_t((e[31] & 0x7F) | 0x40);
 
     uint8_t w[32];
-    legacyCurveOperation(e, s, publicKey, w);
+    if (!legacyCurveOperation(e, s, publicKey, w)) return false;
     uint8_t c[32];
     legacyHash(w, sizeof w, c);
     return std::memcmp(c, r, 16) == 0;

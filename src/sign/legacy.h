@@ -14,16 +14,18 @@ void legacyHashWithConstants(const uint32_t iv[8], const uint32_t k[64], const u
                              size_t n, uint8_t out[32]);
 
 // u(e·B + s·Y) for B = u 9 and Y = `publicKey`, each with the even square
-// root as v; e and s are 256-bit little-endian numbers.
-void legacyCurveOperation(const uint8_t e[32], const uint8_t s[32], const uint8_t publicKey[32],
+// root as v; e and s are 256-bit little-endian numbers. False (and 32 zero
+// bytes) for a key that is not usable, see below.
+bool legacyCurveOperation(const uint8_t e[32], const uint8_t s[32], const uint8_t publicKey[32],
                           uint8_t out[32]);
 // True when `publicKey` is the u-coordinate of a point on the curve (not on
-// its twist), the only keys the curve operation is defined for.
-bool legacyPublicKeyOnCurve(const uint8_t publicKey[32]);
+// its twist) other than the point of order 2 (u = 0): the keys the curve
+// operation is defined for.
+bool legacyPublicKeyUsable(const uint8_t publicKey[32]);
 
 // Accepts when the first 16 bytes of legacyHash(u(e·B + s·Y)) equal r.
 bool legacySignatureCheck(const uint8_t digestSlot[32], const uint8_t r[16], const uint8_t s[32]);
 // The same against a given public key (for the package tool's self-check);
-// a key that is not on the curve rejects.
+// a key that is not usable rejects.
 bool legacySignatureCheckWith(const uint8_t digestSlot[32], const uint8_t r[16],
                               const uint8_t s[32], const uint8_t publicKey[32]);

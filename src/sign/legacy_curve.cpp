@@ -96,21 +96,44 @@ void chordSum(Projective& out, const Fe& u1, const Fe& v1, const Fe& u2, const F
     out.z = du2;
 }
 
-// Everything but the parse of the key; false when Y is not on the curve.
-bool curveOperation(const uint8_t e[32], const uint8_t s[32], const uint8_t publicKey[32],
-                    uint8_t out[32]) {
-    Projective base, key, baseKeySum;
+// B, Y and u(B + Y) as the ladder's differences; false for a key the
+// operation is not defined for.
+bool prepare(const uint8_t publicKey[32], Projective& base, Projective& key,
+             Projective& baseKeySum) {
+    // B's v is a constant of the curve: found once.
+    static const Fe baseV = [] {
+        Fe u, v;
+        fromInt(u, 9);
+        evenV(v, u);
+        return v;
+    }();
     fromInt(base.x, 9);
     fromInt(base.z, 1);
     fromBytes(key.x, publicKey);
     fromInt(key.z, 1);
 
-    Fe baseV, keyV;
-    if (!evenV(baseV, base.x) || !evenV(keyV, key.x)) return false;
+    Fe keyV;
+    if (!evenV(keyV, key.x)) return false;  // Y on the twist
     if (equal(base.x, key.x)) {
         doubling(baseKeySum, base);  // Y = B (both take the even v)
     } else {
         chordSum(baseKeySum, base.x, baseV, key.x, keyV);
+    }
+    // A difference with u = 0, the point of order 2, would make every
+    // differential addition with it yield Z = 0: that key is refused rather
+    // than given a wrong result. (u(B + Y) = 0 would need Y = (0, 0) - B,
+    // whose v is odd, so the even-v key with that u is (0, 0) + B.)
+    return !isZero(key.x);
+}
+
+}  // namespace
+
+bool legacyCurveOperation(const uint8_t e[32], const uint8_t s[32], const uint8_t publicKey[32],
+                          uint8_t out[32]) {
+    Projective base, key, baseKeySum;
+    if (!prepare(publicKey, base, key, baseKeySum)) {
+        for (int i = 0; i < 32; ++i) out[i] = 0;
+        return false;
     }
 
     Projective stateA[4], stateB[4];
@@ -142,17 +165,7 @@ bool curveOperation(const uint8_t e[32], const uint8_t s[32], const uint8_t publ
     return true;
 }
 
-}  // namespace
-
-void legacyCurveOperation(const uint8_t e[32], const uint8_t s[32], const uint8_t publicKey[32],
-                          uint8_t out[32]) {
-    if (!curveOperation(e, s, publicKey, out)) {
-        for (int i = 0; i < 32; ++i) out[i] = 0;
-    }
-}
-
-bool legacyPublicKeyOnCurve(const uint8_t publicKey[32]) {
-    Fe u, v;
-    fromBytes(u, publicKey);
-    return evenV(v, u);
+bool legacyPublicKeyUsable(const uint8_t publicKey[32]) {
+    Projective base, key, baseKeySum;
+    return prepare(publicKey, base, key, baseKeySum);
 }

@@ -28,7 +28,10 @@ bool legacyEraVersion(Version v) {
 }  // namespace
 
 int trustLevel(const Package& package) {
-    if (rootfs::exists("/ram/SECURE")) return 2;
+    // The marker counts in any form, a dangling symbolic link included: when
+    // in doubt the stricter level holds.
+    struct stat st;
+    if (rootfs::lstat("/ram/SECURE", &st) == 0) return 2;
     if (package.name == "branding") return 1;
     return legacyEraVersion(package.version) ? 1 : 2;
 }

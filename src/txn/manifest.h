@@ -23,17 +23,25 @@ class FileManifest {
   public:
     using Map = std::map<std::string, ManifestEntry>;  // byte-wise path order
 
+    // Adds or replaces the entry of `target`; a replaced staged temporary
+    // file is deleted.
     void stage(const std::string& target, EntryKind kind, const std::string& source);
     void stageMove(const std::string& source, const std::string& target);
     void stageSymlink(const std::string& linkText, const std::string& linkPath);
+    // Stages the removal of what stands at `path` (a dangling link counts);
+    // when nothing does, drops the path's entry instead.
     void stageRemove(const std::string& path);
+    // Withdraws a staged removal of a directory that is to stay; false when
+    // something else is staged there or a non-directory stands there.
     bool reclaimDirectory(const std::string& path);
     // Makes a temporary file (on the target's file system when it has room,
     // else in /ram or /tmp), stages it for `target`, and returns a stream on
     // it. The stream is not open when the temporary could not be made.
     std::unique_ptr<OutFile> createStaged(const std::string& target, uint64_t sizeHint,
                                           mode_t mode);
+    // Removals and links first, then the moves; entries stay.
     void apply(bool showSpinner);
+    // Drops every entry and deletes the staged temporary files.
     void cancel();
     bool save(const std::string& path) const;
     bool load(const std::string& path);

@@ -4,6 +4,7 @@
 #include <fnmatch.h>
 #include <grp.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -37,11 +38,80 @@ struct ChildResult {
     std::string err;
 };
 
+// What the installer needs to run inside a root: the host's programs and
+// libraries, and the directory of the installer binary.
+std::vector<std::string> hostDirectories() {
+    std::string program = INSTALLER_BINARY;
+    return {"/usr", "/lib", "/lib64", "/bin", program.substr(0, program.rfind('/'))};
+}
+
+// In a private mount namespace (the child's own), makes the host directories
+// visible inside `root` by bind mounts that vanish with the child. The mount
+// points stay behind; removeMountPoints() takes them away again.
+bool prepareChroot(const std::string& root) {
+    if (::unshare(CLONE_NEWNS) != 0) return false;
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+    for (const std::string& dir : hostDirectories()) {
+        struct stat st;
+        if (::lstat(dir.c_str(), &st) != 0) continue;
+        std::string inside = root + dir;
+        if (S_ISLNK(st.st_mode)) {
+            std::error_code ec;
+            stdfs::copy_symlink(dir, inside, ec);
+            continue;
+        }
+        std::error_code ec;
+        stdfs::create_directories(inside, ec);
+        if (::mount(dir.c_str(), inside.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+            return false;
+    }
+    std::string cache = root + "/etc/ld.so.cache";
+    ::mkdir((root + "/etc").c_str(), 0755);
+    ::close(::open(cache.c_str(), O_CREAT | O_WRONLY, 0644));
+    ::mount("/etc/ld.so.cache", cache.c_str(), nullptr, MS_BIND, nullptr);
+    return true;
+}
+
+// The top-level names that prepareChroot() may create inside a root.
+std::vector<std::string> mountPointTops() {
+    std::vector<std::string> tops = {"/etc"};
+    for (const std::string& dir : hostDirectories())
+        tops.push_back(dir.substr(0, dir.find('/', 1)));
+    return tops;
+}
+
+// Removes what prepareChroot() made below `root`, given the tops that did not
+// exist before. Only empty directories, links and the empty cache file are
+// removed, never anything that could still be a mount.
+void removeMountPoints(const std::string& root, const std::vector<std::string>& created) {
+    for (const std::string& dir : hostDirectories()) {
+        std::string inside = root + dir;
+        struct stat st;
+        if (::lstat(inside.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ::unlink(inside.c_str());
+    }
+    std::string cache = root + "/etc/ld.so.cache";
+    struct stat st;
+    if (::lstat(cache.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+        ::unlink(cache.c_str());
+    for (const std::string& top : created) {
+        // Deepest directories first.
+        std::vector<std::string> dirs;
+        std::error_code ec;
+        for (auto it = stdfs::recursive_directory_iterator(root + top, ec);
+             !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
+            if (it->is_directory() && !it->is_symlink()) dirs.push_back(it->path().string());
+        }
+        std::sort(dirs.rbegin(), dirs.rend());
+        for (const std::string& d : dirs) ::rmdir(d.c_str());
+        ::rmdir((root + top).c_str());
+    }
+}
+
 // Runs the installer with a clean environment (PATH and `env`), `input` on
-// its standard input, and, for RunAs::Nobody, as the user and group 65534.
-ChildResult runChild(const std::vector<std::string>& args,
-                     const std::vector<std::string>& env, const std::string& input,
-                     RunAs as) {
+// its standard input, optionally inside `chrootDir`, and, for RunAs::Nobody,
+// as the user and group 65534.
+ChildResult runChild(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                     const std::string& input, RunAs as, const std::string& chrootDir) {
     ChildResult result;
     int outPipe[2], errPipe[2], inPipe[2];
     if (::pipe(outPipe) || ::pipe(errPipe) || ::pipe(inPipe)) return result;
@@ -52,6 +122,9 @@ ChildResult runChild(const std::vector<std::string>& args,
         ::dup2(errPipe[1], 2);
         for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], inPipe[0], inPipe[1]})
             ::close(fd);
+        if (!chrootDir.empty() &&
+            (!prepareChroot(chrootDir) || ::chroot(chrootDir.c_str()) != 0 || ::chdir("/") != 0))
+            _exit(126);
         if (as == RunAs::Nobody &&
             (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0))
             _exit(126);
@@ -368,7 +441,8 @@ std::string lineDiff(const std::vector<std::string>& a, const std::vector<std::s
     std::vector<std::vector<unsigned>> lcs(n + 1, std::vector<unsigned>(m + 1, 0));
     for (size_t i = n; i-- > 0;)
         for (size_t j = m; j-- > 0;)
-            lcs[i][j] = a[i] == b[j] ? lcs[i + 1][j + 1] + 1 : std::max(lcs[i + 1][j], lcs[i][j + 1]);
+            lcs[i][j] =
+                a[i] == b[j] ? lcs[i + 1][j + 1] + 1 : std::max(lcs[i + 1][j], lcs[i][j + 1]);
     std::string out;
     size_t i = 0, j = 0;
     while (i < n || j < m) {
@@ -412,7 +486,7 @@ struct Mounts {
 };
 
 class Execution {
-public:
+  public:
     Execution(const Scenario& s, RunAs as, std::vector<Patch>* patches)
         : s_(s), as_(as), patches_(patches) {}
 
@@ -425,7 +499,7 @@ public:
         return failures_;
     }
 
-private:
+  private:
     const Scenario& s_;
     RunAs as_;
     std::vector<Patch>* patches_;
@@ -484,6 +558,10 @@ private:
             root_.write(w[1], it->second);
         } else if (k == "file") {
             root_.write(w[0], d.text);
+            if (root_.read(w[0]) != d.text || !root_.exists(w[0])) {
+                fail(d, "cannot write " + w[0]);
+                return false;
+            }
         } else if (k == "dir") {
             root_.mkdirs(w[0]);
         } else if (k == "symlink") {
@@ -509,11 +587,14 @@ private:
         finishRun();
         std::vector<std::string> env, args;
         std::string input;
+        bool inChroot = false;
         size_t i = 0;
         for (; i < d.words.size() && d.words[i] != "--"; ++i) {
             const std::string& word = d.words[i];
-            if (word == "env" && i + 1 < d.words.size() &&
-                d.words[i + 1].find('=') != std::string::npos) {
+            if (word == "chroot") {
+                inChroot = true;
+            } else if (word == "env" && i + 1 < d.words.size() &&
+                       d.words[i + 1].find('=') != std::string::npos) {
                 env.push_back(d.words[++i]);
             } else if (word.rfind("stdin=", 0) == 0) {
                 auto it = blobs_.find(word.substr(6));
@@ -527,10 +608,28 @@ private:
                 return false;
             }
         }
-        for (++i; i < d.words.size(); ++i)
-            args.push_back(d.words[i] == "ROOT" ? root_.path() : d.words[i]);
+        bool rootGiven = false, commands = false;
+        for (++i; i < d.words.size(); ++i) {
+            const std::string& word = d.words[i];
+            rootGiven = rootGiven || word == "ROOT";
+            commands = commands || word == "--commit" || word == "--cancel";
+            args.push_back(word == "ROOT" ? root_.path() : word);
+        }
+        // Outside a chroot the installer must be pointed at the scenario's
+        // root; --commit and --cancel act before -r takes effect, so they
+        // would reach the test machine's own /ram.
+        if (!inChroot && (!rootGiven || commands)) {
+            fail(d, "this run would reach the test machine's root; use \"run chroot\"");
+            return false;
+        }
+        std::vector<std::string> created;
+        if (inChroot) {
+            for (const std::string& top : mountPointTops())
+                if (!root_.exists(top)) created.push_back(top);
+        }
         if (as_ == RunAs::Nobody) giveRootToNobody(root_.path());
-        last_ = runChild(args, env, input, as_);
+        last_ = runChild(args, env, input, as_, inChroot ? root_.path() : std::string());
+        if (inChroot) removeMountPoints(root_.path(), created);
         if (last_.status == 126 || last_.status == 127) {
             fail(d, "the installer could not be started (" + std::string(INSTALLER_BINARY) +
                         (as_ == RunAs::Nobody ? ", as nobody)" : ")"));
@@ -552,11 +651,13 @@ private:
             addPatch(at, at, {"status " + std::to_string(last_.status)});
         }
         if (!stdoutSeen_ && !last_.out.empty()) {
-            fail(lastRun_->line, "unexpected standard output:\n" + describeDifference("", last_.out));
+            fail(lastRun_->line,
+                 "unexpected standard output:\n" + describeDifference("", last_.out));
             addPatch(at, at, textDirective("stdout", last_.out));
         }
         if (!stderrSeen_ && !last_.err.empty()) {
-            fail(lastRun_->line, "unexpected standard error:\n" + describeDifference("", last_.err));
+            fail(lastRun_->line,
+                 "unexpected standard error:\n" + describeDifference("", last_.err));
             addPatch(at, at, textDirective("stderr", last_.err));
         }
         ran_ = false;
@@ -665,12 +766,16 @@ bool applyPatches(const std::string& path, std::vector<Patch> patches) {
     std::string text;
     if (!readHostFile(path, text)) return false;
     std::vector<std::string> lines = textLines(text);
-    // Bottom up; of patches at one place the later one goes in first, so that
-    // the earlier one ends up above it.
+    // Bottom up. At one place a replacement goes first, then the insertions,
+    // the later one first so that the earlier one ends up above it.
     std::vector<size_t> order(patches.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return patches[a].from != patches[b].from ? patches[a].from > patches[b].from : a > b;
+        const Patch& x = patches[a];
+        const Patch& y = patches[b];
+        if (x.from != y.from) return x.from > y.from;
+        if (x.to != y.to) return x.to > y.to;
+        return a > b;
     });
     for (size_t index : order) {
         const Patch& p = patches[index];

@@ -13,7 +13,9 @@ namespace scenario {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -220,8 +222,8 @@ bool decodeText(const std::string& in, std::string& out, std::string& error) {
                 break;
             }
             case 'v': {
-                size_t close = i + 1 < in.size() && in[i + 1] == '{' ? in.find('}', i + 2)
-                                                                      : std::string::npos;
+                size_t close =
+                    i + 1 < in.size() && in[i + 1] == '{' ? in.find('}', i + 2) : std::string::npos;
                 if (close == std::string::npos) {
                     error = "\\v needs {VERSION} in \"" + in + "\"";
                     return false;
@@ -300,7 +302,8 @@ bool parseScenarioText(const std::string& path, const std::string& text, Scenari
                 std::string mark = rest.substr(2);
                 size_t end = n + 1;
                 while (end < lines.size() && trimRight(lines[end]) != mark) ++end;
-                if (end == lines.size()) return fail("here-document without its end \"" + mark + "\"");
+                if (end == lines.size())
+                    return fail("here-document without its end \"" + mark + "\"");
                 for (size_t k = n + 1; k < end; ++k) {
                     std::string raw = lines[k];
                     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
@@ -328,8 +331,12 @@ bool parseScenarioText(const std::string& path, const std::string& text, Scenari
             continue;
         }
         if (d.keyword == "tmpfs") out.requiresRoot = true;
-        if (d.keyword == "run" && std::find(d.words.begin(), d.words.end(), "--") == d.words.end())
-            return fail("run needs \"--\" before the installer's arguments");
+        if (d.keyword == "run") {
+            auto dashes = std::find(d.words.begin(), d.words.end(), "--");
+            if (dashes == d.words.end())
+                return fail("run needs \"--\" before the installer's arguments");
+            if (std::find(d.words.begin(), dashes, "chroot") != dashes) out.requiresRoot = true;
+        }
         if (d.keyword == "package") {
             for (size_t k = 1; k < d.words.size(); ++k)
                 if (d.words[k].find('=') == std::string::npos)

@@ -10,7 +10,9 @@
 //   place BLOB PATH               copy a built package into the root
 //   file PATH [TEXT | <<MARK]     a file in the root
 //   dir PATH / symlink PATH TEXT / remove PATH
-//   run [env K=V]... [stdin=BLOB] -- ARGS...   run the installer; ROOT = the root
+//   run [chroot] [env K=V]... [stdin=BLOB] -- ARGS...
+//                                 run the installer (ROOT = the root's path), with
+//                                 "chroot" inside the root (needs "requires root")
 //   status N                      exit status of the last run (default 0)
 //   stdout [TEXT | <<MARK]        exact standard output of the last run (default empty)
 //   stderr [TEXT | <<MARK]        exact standard error (default empty)
@@ -37,8 +39,8 @@
 namespace scenario {
 
 struct Directive {
-    int line = 0;                    // 1-based line of the directive
-    int lastLine = 0;                // last line it spans (end of a here-document)
+    int line = 0;      // 1-based line of the directive
+    int lastLine = 0;  // last line it spans (end of a here-document)
     std::string keyword;
     std::vector<std::string> words;  // decoded words after the keyword
     std::string text;                // decoded text (text directives only)

@@ -80,7 +80,8 @@ TEST(ScenarioText, EncodedOutputReadsBackExactly) {
     }
     for (std::string small : {"", "\n", " one line \n", "x"}) {
         std::string text;
-        for (const std::string& line : scenario::textDirective("stdout", small)) text += line + "\n";
+        for (const std::string& line : scenario::textDirective("stdout", small))
+            text += line + "\n";
         scenario::Scenario s;
         std::string error;
         ASSERT_TRUE(scenario::parseScenarioText("t.scn", text, s, error)) << error;

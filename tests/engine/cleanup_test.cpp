@@ -8,35 +8,37 @@ using namespace enginetest;
 
 namespace {
 
+auto cleanup = [](Installer& installer, FileManifest& manifest) {
+    return cleanupPackages(installer, manifest);
+};
+
 TEST(Cleanup, KeepsWhatNeedsTheCurrentSystem) {
     DatabaseScenario scenario({
-        {.name = "plain"},
-        {.name = "anysys", .depends = "system"},
-        {.name = "rcsys", .depends = "system:3.22rc1"},
-        {.name = "newsys", .depends = "system:3.22"},
-        {.name = "system", .version = "3.23"},
-        {.name = "vexo"},
-        {.name = "disk-drivers"},
-        {.name = "lib"},
-        {.name = "tool", .depends = "lib system:3.22"},
-        {.name = "old", .schedule = "uninstall", .depends = "system:3.22"},
-        {.name = "pack", .members = {{.name = "m", .depends = "system:3.22.1"}}},
-        {.name = "loose", .members = {{.name = "n"}}},
+        "plain",
+        "anysys dep=system",
+        "rcsys dep=system:3.22rc1",
+        "newsys dep=system:3.22",
+        "system 3.23",
+        "vexo",
+        "disk-drivers",
+        "lib",
+        "tool dep=lib,system:3.22",
+        "old do=uninstall dep=system:3.22",  // removed by the first, quiet pass
+        "m in=pack dep=system:3.22.1",
+        "pack bundle",
+        "n in=loose",
+        "loose bundle",
     });
-    scenario.check([](Installer& installer,
-                      FileManifest& manifest) { return cleanupPackages(installer, manifest); },
-                   true,
+    scenario.check(cleanup, true,
                    "plain=gone anysys=gone rcsys=gone newsys=on system=on vexo=on "
                    "disk-drivers=on lib=on tool=on old=gone m=on pack=on n=gone loose=gone",
                    {"WARNING: can not uninstall lib-1.0: tool depends on it"}, "cleanup");
 }
 
 TEST(Cleanup, RefusedWhenNothingWouldStay) {
-    DatabaseScenario scenario({{.name = "a"}, {.name = "b"}});
-    scenario.check([](Installer& installer,
-                      FileManifest& manifest) { return cleanupPackages(installer, manifest); },
-                   false, "a=on b=on", {"ERROR: can not uninstall or disable all packages"},
-                   "refused cleanup");
+    DatabaseScenario scenario({"a", "b dep=a"});
+    scenario.check(cleanup, false, "a=on b=on",
+                   {"ERROR: can not uninstall or disable all packages"}, "refused cleanup");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <sstream>
 
 #include "engine_records.h"
 #include "pdb/database.h"
@@ -12,9 +14,9 @@ namespace enginetest {
 
 namespace {
 
-std::string refLines(const std::string& text, bool withWeight) {
+std::string refLines(const std::vector<PackageRef>& list, bool withWeight) {
     std::string out;
-    for (const PackageRef& r : refs(text)) {
+    for (const PackageRef& r : list) {
         out += r.name + " " + std::to_string(r.minVersion) + " " + std::to_string(r.maxVersion);
         if (withWeight) out += " " + std::to_string(r.weight);
         out += "\n";
@@ -25,76 +27,94 @@ std::string refLines(const std::string& text, bool withWeight) {
 std::string dirOf(const std::string& name) {
     return std::string(DATABASE_ROOT) + name + "/";
 }
+// The one installed file of every record that is not a bundle member.
 std::string installedFile(const std::string& name) {
     return "/flash/opt/" + name + "/run";
 }
 
-std::string memberImage(const Db& m) {
-    qpk::PackageSpec spec;
-    spec.name = m.name;
-    spec.version = ver(m.version);
-    spec.buildTime = 1;
-    spec.depends = refs(m.depends);
-    spec.provides = refs(m.provides);
-    spec.conflicts = refs(m.conflicts);
-    return qpk::buildPackage(spec, qpk::SigningKeys{});
+std::string memberImage(const InstalledPackage& m) {
+    qpk::PackageSpec file;
+    file.name = m.name;
+    file.version = m.version;
+    file.buildTime = m.buildTime;
+    file.depends = m.depends;
+    file.provides = m.provides;
+    file.conflicts = m.conflicts;
+    return qpk::buildPackage(file, qpk::SigningKeys{});
 }
 
 }  // namespace
 
-DatabaseScenario::DatabaseScenario(const std::vector<Db>& db) {
+DatabaseScenario::DatabaseScenario(const std::vector<const char*>& lines) {
     root_.mkdirs(DATABASE_ROOT);
-    for (const Db& d : db) write(d);
+    std::map<std::string, std::vector<std::string>> memberImages;
+    for (const char* line : lines) {
+        std::istringstream words(line);
+        std::string rest, state = "on";
+        bool isBundle = false;
+        for (std::string w; words >> w;) {
+            if (w == "bundle")
+                isBundle = true;
+            else if (w.starts_with("on(") || w.starts_with("off("))
+                state = w;
+            else
+                rest += w + " ";
+        }
+        InstalledPackage p;
+        parse(p, rest);
+        const std::string dir = dirOf(p.name);
+        if (isBundle) {
+            qpk::BundleSpec file;
+            file.name = p.name;
+            file.version = p.version;
+            file.buildTime = p.buildTime;
+            root_.write(dir + "image", qpk::buildBundle(file, memberImages[p.name]));
+        } else {
+            // Members get meta files too, as installing a bundle leaves them.
+            root_.write(dir + "version",
+                        std::to_string(p.version) + " " + std::to_string(p.buildTime) + "\n");
+            root_.write(dir + "deps", refLines(p.depends, false));
+            if (!p.provides.empty()) root_.write(dir + "provides", refLines(p.provides, true));
+            if (!p.conflicts.empty()) root_.write(dir + "conflicts", refLines(p.conflicts, false));
+            // A member's record comes from its bundle's image, which lists no
+            // installed files; so it gets none here.
+            if (p.bundleRef.name.empty()) {
+                root_.write(dir + "files", installedFile(p.name).substr(1) + "\n");
+                root_.write(installedFile(p.name), "#!\n");
+            } else {
+                memberImages[p.bundleRef.name].push_back(memberImage(p));
+            }
+        }
+        if (state != "on") {
+            const bool off = state[1] == 'f';
+            std::string word = state.substr(off ? 4 : 3);
+            word.pop_back();
+            root_.write(dir + (off ? "disabled" : "enabled"), word + "\n");
+        }
+        if (p.scheduledAction != ACTION_NONE)
+            root_.write("/ram/pdb/" + scheduleKey(p.name) + "/schedule",
+                        scheduledActionName(p.scheduledAction));
+        names_.push_back(p.name);
+    }
+
     Installer& context = installer();
     PackageDatabase::open(context, false, "powerpc");
     auto rank = [this](const std::unique_ptr<InstalledPackage>& p) {
-        return std::find(order_.begin(), order_.end(), p->name) - order_.begin();
+        return std::find(names_.begin(), names_.end(), p->name) - names_.begin();
     };
     std::stable_sort(context.packages.begin(), context.packages.end(),
                      [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
-    EXPECT_EQ(known(), [this] {
-        std::string all;
-        for (const std::string& n : order_) all += (all.empty() ? "" : " ") + n;
-        return all;
-    }()) << "the database did not load as written";
-}
-
-void DatabaseScenario::write(const Db& d) {
-    const std::string dir = dirOf(d.name);
-    if (d.members.empty()) {
-        root_.write(dir + "version", std::to_string(ver(d.version)) + " 1\n");
-        root_.write(dir + "deps", refLines(d.depends, false));
-        if (*d.provides) root_.write(dir + "provides", refLines(d.provides, true));
-        if (*d.conflicts) root_.write(dir + "conflicts", refLines(d.conflicts, false));
-        root_.write(dir + "files", installedFile(d.name).substr(1) + "\n");
-        root_.write(installedFile(d.name), "#!\n");
-    } else {
-        std::vector<std::string> images;
-        for (const Db& m : d.members) {
-            write(m);
-            images.push_back(memberImage(m));
-        }
-        qpk::BundleSpec spec;
-        spec.name = d.name;
-        spec.version = ver(d.version);
-        spec.buildTime = 1;
-        root_.write(dir + "image", qpk::buildBundle(spec, images));
-    }
-    const std::string state = d.state;
-    if (state == "on(user)") root_.write(dir + "enabled", "user\n");
-    if (state == "off(user)") root_.write(dir + "disabled", "user\n");
-    if (state == "off(auto)") root_.write(dir + "disabled", "auto\n");
-    if (*d.schedule) root_.write("/ram/pdb/" + scheduleKey(d.name) + "/schedule", d.schedule);
-    order_.push_back(d.name);
+    std::string all;
+    for (const std::string& n : names_) all += (all.empty() ? "" : " ") + n;
+    EXPECT_EQ(known(), all) << "the database did not load as written";
 }
 
 std::string DatabaseScenario::states() const {
     std::string out;
-    for (const std::string& name : order_) {
+    for (const std::string& name : names_) {
         const std::string dir = dirOf(name);
         std::string state;
         if (!root_.exists(dir)) {
-            // Members and plain records list one installed file each.
             state = root_.exists(installedFile(name)) ? "gone(files left)" : "gone";
         } else if (root_.exists(dir + "disabled")) {
             std::string text = root_.read(dir + "disabled");
@@ -111,28 +131,24 @@ std::string DatabaseScenario::states() const {
     return out;
 }
 
-void DatabaseScenario::finishCheck(bool actual, bool result, const std::string& states,
-                                   const std::vector<std::string>& messages, const char* what) {
-    EXPECT_EQ(actual, result) << what;
-    EXPECT_EQ(this->states(), states) << what;
-    EXPECT_EQ(installer().messages, messages) << what;
-    std::string remaining;
-    size_t start = 0;
-    while (start < states.size()) {
-        size_t end = std::min(states.find(' ', start), states.size());
-        std::string item = states.substr(start, end - start);
-        size_t eq = item.find('=');
-        if (item.compare(eq + 1, std::string::npos, "gone") != 0)
-            remaining += (remaining.empty() ? "" : " ") + item.substr(0, eq);
-        start = end + 1;
-    }
-    EXPECT_EQ(known(), remaining) << what;
-}
-
 std::string DatabaseScenario::known() const {
     std::string out;
     for (const auto& p : Installer::instance().packages) out += (out.empty() ? "" : " ") + p->name;
     return out;
+}
+
+void DatabaseScenario::finishCheck(bool actual, bool result, const std::string& states,
+                                   const std::vector<std::string>& messages,
+                                   const std::string& what) {
+    EXPECT_EQ(actual, result) << what;
+    EXPECT_EQ(this->states(), states) << what;
+    EXPECT_EQ(installer().messages, messages) << what;
+    std::string remaining;
+    std::istringstream items(states);
+    for (std::string item; items >> item;)
+        if (!item.ends_with("=gone"))
+            remaining += (remaining.empty() ? "" : " ") + item.substr(0, item.find('='));
+    EXPECT_EQ(known(), remaining) << what;
 }
 
 }  // namespace enginetest

@@ -12,57 +12,43 @@
 
 namespace enginetest {
 
-struct Db {
-    const char* name = "";
-    const char* version = "1.0";
-    const char* state = "on";   // "on", "on(user)", "off(user)" or "off(auto)"
-    const char* schedule = "";  // first word of the schedule file, if any
-    const char* depends = "";   // as for refs()
-    const char* provides = "";
-    const char* conflicts = "";
-    std::vector<Db> members = {};  // not empty: an image-backed bundle
-};
-
 class DatabaseScenario {
   public:
-    // Writes the records and loads them with PackageDatabase::open. The
-    // records are then put in the order given (members before their bundle),
-    // since the file system's directory order is its own.
-    explicit DatabaseScenario(const std::vector<Db>& db);
+    // One database record per line, in the words of parse() (engine_records.h)
+    // plus the state "on(user)", "off(user)" or "off(auto)" (default: enabled,
+    // no state file) and "bundle". "do=" writes the schedule file; "in=<b>"
+    // makes the record a member of the bundle b, listed before b. The records
+    // are loaded with PackageDatabase::open and then put in the order of the
+    // lines, since the file system's directory order is its own.
+    explicit DatabaseScenario(const std::vector<const char*>& lines);
 
     Installer& installer() { return Installer::instance(); }
-    // The state of every package of the scenario as its files show it:
-    // "name=on", "name=off(auto)", "name=gone", ... separated by blanks.
+    // Every record's state as its files show it, in line order:
+    // "a=on b=on(user) c=off(auto) d=gone".
     std::string states() const;
-    // The names still known, in list order, separated by blanks.
+    // The names still known, in list order.
     std::string known() const;
     std::string printed() { return output_.text(); }
 
-    // Runs `act` on the loaded records and a fresh manifest, applies the
-    // manifest, and checks
-    // the result, the resulting states, the messages, and that the records
-    // still known are exactly those whose database directory remains.
+    // Runs `act` on the records and a fresh manifest, applies the manifest,
+    // and checks the result, the states, the messages, and that the records
+    // still known are exactly those whose directory remains.
     template <typename Act>
     void check(Act act, bool result, const std::string& states,
-               const std::vector<std::string>& messages, const char* what);
+               const std::vector<std::string>& messages, const std::string& what) {
+        FileManifest manifest;
+        const bool actual = act(installer(), manifest);
+        manifest.apply(false);
+        finishCheck(actual, result, states, messages, what);
+    }
 
   private:
-    void write(const Db& d);
     void finishCheck(bool actual, bool result, const std::string& states,
-                     const std::vector<std::string>& messages, const char* what);
+                     const std::vector<std::string>& messages, const std::string& what);
 
     TempRoot root_;
     CapturedOutput output_;
-    std::vector<std::string> order_;
+    std::vector<std::string> names_;
 };
-
-template <typename Act>
-void DatabaseScenario::check(Act act, bool result, const std::string& states,
-                             const std::vector<std::string>& messages, const char* what) {
-    FileManifest manifest;
-    const bool actual = act(installer(), manifest);
-    manifest.apply(false);
-    finishCheck(actual, result, states, messages, what);
-}
 
 }  // namespace enginetest

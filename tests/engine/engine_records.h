@@ -1,5 +1,5 @@
 // Compact package records for the engine tests: versions as text, reference
-// lists as one string of "name[:min[:max[:weight]]]" words.
+// lists as "name[:min[:max[:weight]]]" words, and whole records as one line.
 #pragma once
 
 #include <cstdint>
@@ -25,13 +25,21 @@ struct Rec {
     const char* conflicts = "";
     const char* arch = "";
 };
-
-void fill(Package& p, const Rec& r);
-std::unique_ptr<Package> pkg(const Rec& r);
 std::unique_ptr<InstalledPackage> installed(const Rec& r);
-std::unique_ptr<Package> placeholder(const char* name);
+
+// One record as a line of words: the name first, then in any order
+//   a version ("2.0"), "@<build time>", "dep=", "prov=", "conf=" with
+//   comma-separated references, "arch=<name>", "placeholder";
+//   for installed records also "off" (disabled), "user" (user state),
+//   "do=uninstall|enable|disable" and "in=<bundle name>".
+// Unnamed fields are those of a fresh record, with version 1.0 and build 1.
+void parse(Package& p, const std::string& line);
+std::unique_ptr<Package> pkg(const char* line);
+std::unique_ptr<InstalledPackage> installed(const char* line);
 // A bundle read from a package file, with its members.
-std::unique_ptr<Package> bundle(const Rec& r, std::vector<Rec> members);
+std::unique_ptr<Package> bundle(const char* line, const std::vector<const char*>& members);
+// Appends one installed record per line to the context.
+void addInstalled(Installer& installer, const std::vector<const char*>& lines);
 
 // Restores the flagged state and VELMORA_MIN_VERSION when the test ends.
 class PlatformGuard {

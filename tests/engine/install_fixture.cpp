@@ -16,6 +16,16 @@ uint32_t getLe32(const std::string& in, size_t at) {
 
 }  // namespace
 
+std::unique_ptr<InstalledPackage> record(const std::string& name, const std::string& provides,
+                                         const std::string& conflicts) {
+    auto p = std::make_unique<InstalledPackage>(name);
+    p->version = enginetest::ver("1.0");
+    p->buildTime = 1;
+    p->provides = enginetest::refs(provides);
+    p->conflicts = enginetest::refs(conflicts);
+    return p;
+}
+
 std::string withPartAfterHeader(const std::string& file, uint16_t type,
                                 const std::string& payload) {
     const size_t afterFirst = 8 + 6 + getLe32(file, 10);

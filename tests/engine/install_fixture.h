@@ -42,6 +42,10 @@ inline qpk::BundleSpec bundleSpec(const std::string& name, const char* version =
     return b;
 }
 
+// A known package record, version 1.0, as the database would give it.
+std::unique_ptr<InstalledPackage> record(const std::string& name, const std::string& provides = "",
+                                         const std::string& conflicts = "");
+
 // The same file with one more part after its first part (the bundle header),
 // the file length adjusted.
 std::string withPartAfterHeader(const std::string& file, uint16_t type, const std::string& payload);

@@ -113,7 +113,7 @@ TEST_F(InstallOne, ReinstallReportsTheKnownBootFlag) {
 }
 
 TEST_F(InstallOne, ConflictingPackageInstallsDisabled) {
-    auto bar = enginetest::installed({.name = "bar", .conflicts = "foo"});
+    auto bar = record("bar", "", "foo");
     installer.append(std::move(bar));
     ASSERT_EQ(install(signedPackage(spec("foo"))), SET_OK);
     ASSERT_NE(known("foo"), nullptr);
@@ -141,6 +141,7 @@ TEST_F(InstallOne, UnrecordedPackageReplacesNothingAndWritesNoRecord) {
 
 TEST_F(InstallOne, NeedMetOnlyByTheReplacedPackageFails) {
     // The old "foo" offered "libx"; the new one needs it but offers it no more.
+    installer.append(record("system"));
     qpk::PackageSpec v1 = spec("foo", "1.0");
     v1.provides = refs("libx");
     preinstall(signedPackage(v1));

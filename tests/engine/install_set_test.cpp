@@ -79,7 +79,7 @@ TEST_F(InstallSet, DefaultDisabledMembers) {
 }
 
 TEST_F(InstallSet, ConflictingMemberInstallsDisabledSilently) {
-    installer.append(enginetest::installed({.name = "other", .conflicts = "a"}));
+    installer.append(record("other", "", "a"));
     ASSERT_EQ(install(bundleOf(bundleSpec("base"), {spec("a"), spec("b")})), SET_OK);
     EXPECT_TRUE(known("a")->disabled);
     EXPECT_FALSE(known("b")->disabled);

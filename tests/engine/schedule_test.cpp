@@ -8,141 +8,98 @@ using namespace enginetest;
 
 namespace {
 
-struct ScheduleCase {
-    const char* what;
-    std::vector<Db> db;
+struct Case {
+    std::vector<const char*> db;
     const char* states;  // after the manifest is applied
     std::vector<std::string> messages;
     bool result = true;
     int level = 1;
 };
 
-void run(const ScheduleCase& c) {
-    DatabaseScenario scenario(c.db);
-    scenario.check(
-        [&](Installer& installer, FileManifest& manifest) {
-            return applySchedule(installer, manifest, c.level);
-        },
-        c.result, c.states, c.messages, c.what);
-    if (c.level == 0) {
-        EXPECT_EQ(scenario.printed(), "") << c.what;
+void run(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+        DatabaseScenario scenario(c.db);
+        const std::string what = ::testing::PrintToString(c.db);
+        scenario.check(
+            [&](Installer& installer, FileManifest& manifest) {
+                return applySchedule(installer, manifest, c.level);
+            },
+            c.result, c.states, c.messages, what);
+        if (c.level == 0) {
+            EXPECT_EQ(scenario.printed(), "") << what;
+        }
     }
 }
 
-const std::vector<Db> bundleUninstallNeeded = {
-    {.name = "sys", .schedule = "uninstall", .members = {{.name = "base"}, {.name = "extra"}}},
-    {.name = "app", .depends = "base"},
-};
+const std::vector<const char*> bundleUninstallNeeded = {"base in=sys", "extra in=sys",
+                                                        "sys bundle do=uninstall", "app dep=base"};
 
 TEST(ApplySchedule, Bundles) {
-    const ScheduleCase cases[] = {
-        {"uninstalling a bundle keeps the member another package needs",
-         bundleUninstallNeeded,
+    run({
+        // A member another package needs stays, and with it the bundle record.
+        {bundleUninstallNeeded,
          "base=on extra=gone sys=on app=on",
          {"WARNING: can not uninstall base-1.0: app depends on it",
           "WARNING: can not uninstall sys-1.0: base depends on it"}},
-        {"the same, quietly",
-         bundleUninstallNeeded,
-         "base=on extra=gone sys=on app=on",
-         {},
-         true,
-         0},
-        {"uninstalling a bundle nobody needs",
-         {{.name = "sys", .schedule = "uninstall", .members = {{.name = "a"}, {.name = "b"}}},
-          {.name = "other"}},
+        {bundleUninstallNeeded, "base=on extra=gone sys=on app=on", {}, true, 0},
+        {{"a in=sys", "b in=sys", "sys bundle do=uninstall", "other"},
          "a=gone b=gone sys=gone other=on",
          {}},
-        {"disabling a bundle disables its members and drops the bundle record",
-         {{.name = "sys", .schedule = "disable", .members = {{.name = "base"}, {.name = "extra"}}},
-          {.name = "other"}},
+        // Disabling a bundle disables its members and removes its record.
+        {{"base in=sys", "extra in=sys", "sys bundle do=disable", "other"},
          "base=off(auto) extra=off(auto) sys=gone other=on",
          {"disabled extra-1.0", "disabled base-1.0"}},
-        {"enabling a bundle enables its disabled members only",
-         {{.name = "sys",
-           .schedule = "enable",
-           .members = {{.name = "base", .state = "off(auto)"}, {.name = "extra"}}}},
+        // Enabling a bundle enables its disabled members only.
+        {{"base in=sys off(auto)", "extra in=sys", "sys bundle do=enable"},
          "base=on extra=on sys=on(user)",
          {"enabled base-1.0", "enabled sys-1.0"}},
-    };
-    for (const ScheduleCase& c : cases) run(c);
+    });
 }
 
 TEST(ApplySchedule, NeedsAndConflicts) {
-    const ScheduleCase cases[] = {
-        {"a dependency cycle of disabled packages is enabled together",
-         {{.name = "a", .state = "off(user)", .schedule = "enable", .depends = "b"},
-          {.name = "b", .state = "off(auto)", .depends = "a"}},
+    run({
+        {{"a off(user) do=enable dep=b", "b off(auto) dep=a"},
          "a=on(user) b=on",
          {"enabled b-1.0", "enabled a-1.0"}},
-        {"of two enables, the one the other conflicts with loses",
-         {{.name = "x", .state = "off(auto)", .schedule = "enable", .conflicts = "y"},
-          {.name = "y", .state = "off(auto)", .schedule = "enable"},
-          {.name = "other"}},
+        // Of two enables, the one the other conflicts with loses...
+        {{"x off(auto) do=enable conf=y", "y off(auto) do=enable", "other"},
          "x=on(user) y=off(auto) other=on",
          {"WARNING: can not enable y: x-1.0 conflicts with it", "enabled x-1.0"}},
-        {"of two enables in mutual conflict, the first scanned loses",
-         {{.name = "x", .state = "off(auto)", .schedule = "enable", .conflicts = "y"},
-          {.name = "y", .state = "off(auto)", .schedule = "enable", .conflicts = "x"},
-          {.name = "other"}},
+        // ...and in a mutual conflict the first one scanned.
+        {{"x off(auto) do=enable conf=y", "y off(auto) do=enable conf=x", "other"},
          "x=off(auto) y=on(user) other=on",
          {"WARNING: can not enable x: y-1.0 conflicts with it", "enabled y-1.0"}},
-        {"an enable disables the enabled package in conflict",
-         {{.name = "old", .conflicts = "new"},
-          {.name = "new", .state = "off(auto)", .schedule = "enable"}},
+        {{"old conf=new", "new off(auto) do=enable"},
          "old=off(auto) new=on(user)",
          {"disabled old-1.0", "enabled new-1.0"}},
-        {"needs of everything: missing providers uninstall, disabled ones disable",
-         {{.name = "lib", .state = "off(auto)", .schedule = "uninstall"},
-          {.name = "app", .depends = "lib"},
-          {.name = "lone", .depends = "missing"},
-          {.name = "idle", .state = "off(auto)", .depends = "missing"},
-          {.name = "other"}},
+        // No provider at all: uninstalled, also when disabled; only disabled
+        // providers: disabled.
+        {{"lib off(auto) do=uninstall", "app dep=lib", "lone dep=missing",
+          "idle off(auto) dep=missing", "other"},
          "lib=off(auto) app=off(auto) lone=gone idle=gone other=on",
          {"WARNING: can not uninstall lib-1.0: app depends on it", "disabled app-1.0"}},
-        {"uninstalling a dependant and what it needs together",
-         {{.name = "lib", .schedule = "uninstall"},
-          {.name = "app", .schedule = "uninstall", .depends = "lib"},
-          {.name = "other"}},
+        {{"lib do=uninstall", "app do=uninstall dep=lib", "other"},
          "lib=gone app=gone other=on",
          {}},
-    };
-    for (const ScheduleCase& c : cases) run(c);
+    });
 }
 
 TEST(ApplySchedule, StateFilesAndRefusal) {
-    const ScheduleCase cases[] = {
-        {"a disable the user asked for replaces the enabled file",
-         {{.name = "tool", .state = "on(user)", .schedule = "disable"}, {.name = "other"}},
-         "tool=off(user) other=on",
-         {"disabled tool-1.0"}},
-        {"an enable the user asked for writes the enabled file",
-         {{.name = "tool", .state = "off(auto)", .schedule = "enable"}},
-         "tool=on(user)",
-         {"enabled tool-1.0"}},
-        {"nothing may be left enabled",
-         {{.name = "a", .schedule = "disable"},
-          {.name = "b", .state = "on(user)", .schedule = "uninstall"}},
+    run({
+        {{"tool on(user) do=disable", "other"}, "tool=off(user) other=on", {"disabled tool-1.0"}},
+        {{"tool off(auto) do=enable"}, "tool=on(user)", {"enabled tool-1.0"}},
+        {{"a do=disable", "b on(user) do=uninstall"},
          "a=on b=on(user)",
          {"ERROR: can not uninstall or disable all packages"},
          false},
-        {"the refusal is silent at level 0",
-         {{.name = "a", .schedule = "disable"}, {.name = "b", .schedule = "uninstall"}},
-         "a=on b=on",
-         {},
-         false,
-         0},
-        {"nothing scheduled",
-         {{.name = "a"}, {.name = "b", .state = "off(user)"}},
-         "a=on b=off(user)",
-         {},
-         false},
-        {"no packages at all", {}, "", {}, false},
-    };
-    for (const ScheduleCase& c : cases) run(c);
+        {{"a do=disable", "b do=uninstall"}, "a=on b=on", {}, false, 0},
+        {{"a", "b off(user)"}, "a=on b=off(user)", {}, false},
+        {{}, "", {}, false},
+    });
 }
 
-TEST(ApplySchedule, RefusalResetsEveryAction) {
-    DatabaseScenario scenario(std::vector<Db>{{.name = "a", .schedule = "disable"}});
+TEST(ApplySchedule, RefusalResetsEveryActionAndStagesNothing) {
+    DatabaseScenario scenario({"a do=disable"});
     FileManifest manifest;
     EXPECT_FALSE(applySchedule(scenario.installer(), manifest, 1));
     EXPECT_TRUE(manifest.empty());
@@ -150,20 +107,17 @@ TEST(ApplySchedule, RefusalResetsEveryAction) {
 }
 
 TEST(ApplySchedule, ProgressCaptionsAtLevelOne) {
-    DatabaseScenario scenario({{.name = "a", .schedule = "disable"},
-                               {.name = "b", .state = "off(auto)", .schedule = "enable"}});
+    DatabaseScenario scenario({"a do=disable", "b off(auto) do=enable"});
     FileManifest manifest;
     EXPECT_TRUE(applySchedule(scenario.installer(), manifest, 1));
     const std::string printed = scenario.printed();
     EXPECT_NE(printed.find("\rdisabling a-1.0..."), std::string::npos);
     EXPECT_NE(printed.find("\renabling b-1.0..."), std::string::npos);
     EXPECT_LT(printed.find("disabled a-1.0\n"), printed.find("enabled b-1.0\n"));
-    EXPECT_EQ(scenario.installer().progressLine, "");
 }
 
-TEST(EnablePackages, WritesStateInListOrder) {
-    DatabaseScenario scenario(
-        {{.name = "a", .state = "off(user)"}, {.name = "b", .state = "off(auto)"}});
+TEST(EnablePackages, WritesTheStateFilesInListOrder) {
+    DatabaseScenario scenario({"a off(user)", "b off(auto)"});
     Installer& installer = scenario.installer();
     InstalledPackage* a = installer.packages[0].get();
     InstalledPackage* b = installer.packages[1].get();

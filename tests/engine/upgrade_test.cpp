@@ -39,7 +39,7 @@ class Upgrade : public InstallTest {
 };
 
 TEST_F(Upgrade, NothingToInstall) {
-    installer.append(enginetest::installed({.name = "system"}));
+    installer.append(record("system"));
     EXPECT_TRUE(run().empty());
     EXPECT_TRUE(manifest.empty());
     EXPECT_TRUE(installer.messages.empty());
@@ -117,7 +117,7 @@ TEST_F(Upgrade, DowngradeFile) {
 }
 
 TEST_F(Upgrade, FirstFailureCancelsThePass) {
-    installer.append(enginetest::installed({.name = "system"}));
+    installer.append(record("system"));
     qpk::PackageSpec bad = spec("b");
     bad.depends = refs("a");  // installed after "a"
     bad.signatureOverride = std::string(132, '\0');
@@ -185,11 +185,9 @@ TEST_F(Upgrade, NameOfferedOnlyByADisabledPackageIsEnabledAgain) {
     for (const ReenableCase& c : cases) {
         fresh();
         std::filesystem::remove_all(root.host("/flash/rw"));
-        installer.append(enginetest::installed({.name = "svc", .provides = "net net2"}));
-        installer.append(enginetest::installed({.name = "alt", .provides = "net net2"}))->disabled =
-            1;
-        if (c.conflictingKnown)
-            installer.append(enginetest::installed({.name = "guard", .conflicts = "alt"}));
+        installer.append(record("svc", "net net2"));
+        installer.append(record("alt", "net net2"))->disabled = 1;
+        if (c.conflictingKnown) installer.append(record("guard", "", "alt"));
         // The new "svc" no longer offers "net" or "net2".
         place(UPLOADS, "svc.qpk", signedPackage(spec("svc", "2.0")));
 

@@ -61,16 +61,4 @@ TEST(PackageList, RowsInListOrderWithMarksAndUnclippedItems) {
     EXPECT_EQ(report(), expected);
 }
 
-TEST(PackageList, FillSideIsTheStreamsOwn) {
-    CapturedOutput output;
-    add("pkg", makeVersion(1, 2, 'f', 0), 0, "n");
-    std::ostringstream out;
-    out << std::left;
-    showPackageList(Installer::instance(), out);
-    std::string text = out.str();
-    std::string row = text.substr(text.rfind('-') + 2);
-    EXPECT_EQ(row, "pkg" + std::string(13, ' ') + "    " + "1.2" + std::string(10, ' ') + " " +
-                       "Jan/01/1970 00:00:00" + " " + "n" + std::string(39, ' ') + "\n");
-}
-
 }  // namespace

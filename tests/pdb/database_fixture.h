@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,11 +25,6 @@ class DatabaseTest : public ::testing::Test {
         installer.packages.clear();
         PackageDatabase::open(installer, quiet, "ppc");
     }
-    std::vector<std::string> loadedNames() const {
-        std::vector<std::string> names;
-        for (const auto& p : installer.packages) names.push_back(p->name);
-        return names;
-    }
     // Writes the record through a manifest and applies it.
     void writeAndApply(InstalledPackage& p) {
         FileManifest manifest;
@@ -42,15 +38,10 @@ class DatabaseTest : public ::testing::Test {
     }
     // Regular files and links below `inside`, without the directories.
     std::string filesBelow(const std::string& inside) const {
-        std::string all = root.tree(inside);
-        std::string files;
-        size_t start = 0;
-        while (start < all.size()) {
-            size_t end = all.find('\n', start);
-            std::string line = all.substr(start, end - start);
-            if (!line.empty() && line.back() != '/') files += line + "\n";
-            start = end + 1;
-        }
+        std::istringstream tree(root.tree(inside));
+        std::string line, files;
+        while (std::getline(tree, line))
+            if (line.back() != '/') files += line + "\n";
         return files;
     }
 };
@@ -71,19 +62,10 @@ inline std::string describe(const InstalledPackage& p) {
            " action " + std::to_string(p.scheduledAction);
 }
 
-inline PackageRef ref(const std::string& name, Version min, Version max, int32_t weight = 0) {
-    PackageRef r;
-    r.name = name;
-    r.minVersion = min;
-    r.maxVersion = max;
-    r.weight = weight;
-    return r;
-}
-
 inline std::string packageImage(const std::string& name, Version version, uint32_t buildTime = 0) {
-    qpk::PackageSpec spec;
-    spec.name = name;
-    spec.version = version;
-    spec.buildTime = buildTime;
-    return qpk::buildPackage(spec, qpk::SigningKeys{});
+    qpk::PackageSpec def;
+    def.name = name;
+    def.version = version;
+    def.buildTime = buildTime;
+    return qpk::buildPackage(def, qpk::SigningKeys{});
 }

@@ -13,9 +13,9 @@ InstalledPackage samplePackage() {
     InstalledPackage p("tool");
     p.version = V1;
     p.buildTime = 1700000000;
-    p.depends = {ref("system", V1, 0), ref("lib", 0, V2)};
-    p.provides = {ref("api", V1, V2, -7)};
-    p.conflicts = {ref("old", 0, V1)};
+    p.depends = {PackageRef{"system", V1, 0}, PackageRef{"lib", 0, V2}};
+    p.provides = {PackageRef{"api", V1, V2, -7}};
+    p.conflicts = {PackageRef{"old", 0, V1}};
     p.files = {"/flash/bin/tool", "/flash/lib/libx.so"};
     return p;
 }
@@ -45,7 +45,7 @@ TEST_F(DatabaseTest, WrittenRecordLoadsBackTheSame) {
 
 TEST_F(DatabaseTest, MetaFilesHaveTheirExactForm) {
     InstalledPackage p = samplePackage();
-    p.bundleRef = ref("suite", V1, V1);
+    p.bundleRef = PackageRef{"suite", V1, V1};
     p.files.insert("/");  // empty once stored, so left out
     writeAndApply(p);
     const std::string dir = "/flash/var/pdb/tool/", v1 = std::to_string(V1),
@@ -93,7 +93,7 @@ TEST_F(DatabaseTest, RecordFilesDependOnTheKindOfPackage) {
 // have must not survive from the old one.
 TEST_F(DatabaseTest, ReplacementDropsListsTheNewVersionLacks) {
     InstalledPackage old = samplePackage();
-    old.bundleRef = ref("suite", V1, V1);
+    old.bundleRef = PackageRef{"suite", V1, V1};
     writeAndApply(old);
     load();
     InstalledPackage next("tool");

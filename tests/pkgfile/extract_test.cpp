@@ -27,17 +27,16 @@ class Extraction : public ::testing::Test {
         root.mkdirs("/flash");
         root.mkdirs("/ram");
         package.name = "pkg";
-        package.version = 0x07016603;
     }
 
-    // Runs extractFiles on the files part of `bytes`, keeping the reader for
-    // a later look at the digest.
+    // Extracts the files part of `bytes`; the reader stays for a look at the digest.
     bool extract(const std::string& bytes) {
+        package.files.clear();
+        Installer::instance().messages.clear();
         source = std::make_unique<std::istringstream>(bytes);
         reader = std::make_unique<PackageReader>(*source, true, nullptr);
         reader->wanted = {PART_FILES, PART_SIGNATURE};
-        if (reader->nextPart() != PART_FILES) return false;
-        return extractFiles(package, manifest, *reader);
+        return reader->nextPart() == PART_FILES && extractFiles(package, manifest, *reader);
     }
     bool extractRecords(const std::string& inflated) {
         qpk::PackageSpec spec = simpleSpec("pkg");
@@ -76,7 +75,6 @@ TEST_F(Extraction, TargetPaths) {
     };
     for (const Case& c : cases) {
         manifest = FileManifest();
-        package.files.clear();
         package.disabled = c.disabled;
         ASSERT_TRUE(extractFilesOf({file(c.name, "data")}));
         EXPECT_EQ(package.files, std::set<std::string>{c.target});
@@ -91,10 +89,9 @@ TEST_F(Extraction, OnlyRegularFilesAreWrittenAndSkippedOnesAreDigested) {
                   file("bin/empty", ""), file("bin/run", "#!/bin/sh\n", 0100755)};
     std::string bytes = build(spec);
     ASSERT_TRUE(extract(bytes));
-    EXPECT_EQ(package.files, (std::set<std::string>{"/flash/bin/empty", "/flash/bin/run"}));
     manifest.apply(false);
     EXPECT_EQ(root.tree("/flash"), "/flash/bin/\n/flash/bin/empty\n/flash/bin/run\n");
-    EXPECT_EQ(root.read("/flash/bin/empty"), "");
+    EXPECT_EQ(package.files, (std::set<std::string>{"/flash/bin/empty", "/flash/bin/run"}));
     struct stat st;
     ASSERT_EQ(::stat(root.host("/flash/bin/run").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
@@ -104,13 +101,6 @@ TEST_F(Extraction, OnlyRegularFilesAreWrittenAndSkippedOnesAreDigested) {
               digest(bytes.substr(8, bytes.size() - 8 - 132), false));
 }
 
-TEST_F(Extraction, EmptyFilesPart) {
-    EXPECT_TRUE(extractRecords(""));
-    std::string emptyPart = packageFile(part(1, headerRecord("pkg", 1, 0)) + part(4, ""));
-    EXPECT_TRUE(extract(emptyPart));
-    EXPECT_TRUE(manifest.empty());
-}
-
 TEST_F(Extraction, CpuClassOfTheMachine) {
     struct Case {
         std::optional<std::string> pvr, flashInfo;
@@ -118,14 +108,11 @@ TEST_F(Extraction, CpuClassOfTheMachine) {
     } cases[] = {
         {{}, {}, 0},
         {"0x80211000", "0x10", 2},
-        {"0x802121ff", "0x10", 2},
         {"0x80211000", "0x0", 4},
         {"0x80211000", {}, 4},            // no /dev/flash in the root
         {"0x80211000", "0xFFFFFFFF", 4},  // a failed request reports nothing
         {"0x00830000", {}, 1},
-        {"0x00850101", {}, 1},
         {"0x00200000", "0x10", 2},
-        {"0x00210000", {}, 2},
         {"0x13020000", {}, 3},
         {"0x13030000", {}, 0},
     };
@@ -133,9 +120,6 @@ TEST_F(Extraction, CpuClassOfTheMachine) {
         ScopedEnv pvr("VELMORA_PVR", c.pvr), info("VELMORA_FLASH_INFO", c.flashInfo);
         EXPECT_EQ(machineCpuClass(), c.expected) << c.pvr.value_or("none");
     }
-}
-
-TEST_F(Extraction, RecordsForAnotherCpuClassAreSkipped) {
     ScopedEnv pvr("VELMORA_PVR", "0x80212100"), info("VELMORA_FLASH_INFO", "0");
     ASSERT_TRUE(extractFilesOf({file("two", "2", 0100644, 2), file("four", "4", 0100644, 4),
                                 file("any", "0", 0100644, 0)}));
@@ -157,35 +141,27 @@ TEST_F(Extraction, EndOfTheInflatedStream) {
         {first + skipped.substr(0, 35), false},  // inside skipped contents
     };
     for (const Case& c : cases) {
-        Installer::instance().messages.clear();
-        package.files.clear();
         EXPECT_EQ(extractRecords(c.stream), c.ok) << c.stream.size();
         EXPECT_TRUE(package.files.count("/flash/bin/a"));
         EXPECT_EQ(lastMessage(), c.ok ? "" : failure("broken package"));
     }
-    // Data that is no zlib stream at all ends before the first record.
-    std::string garbage = packageFile(part(1, headerRecord("pkg", 1, 0)) + part(4, "garbage"));
-    package.files.clear();
-    EXPECT_TRUE(extract(garbage));
-    EXPECT_TRUE(package.files.empty());
+    // An empty stream, an empty part and data that is no zlib stream hold no records.
+    EXPECT_TRUE(extractRecords(""));
+    for (const char* payload : {"", "garbage"}) {
+        EXPECT_TRUE(extract(packageFile(part(1, headerRecord("pkg")) + part(4, payload))));
+        EXPECT_TRUE(package.files.empty());
+    }
 }
 
 TEST_F(Extraction, NamesOutsideFlashFailBeforeAnythingIsStaged) {
-    for (const char* name : {"../etc/passwd", "/bin/../../ram/x", "bin/..", "..", "bin/", "/", "",
-                             ".", "a\nflash/other"}) {
-        FileManifest fresh;
-        package.files.clear();
-        qpk::PackageSpec spec = simpleSpec("pkg");
-        spec.files = {file("bin/good", "g"), file(name, "evil")};
-        source = std::make_unique<std::istringstream>(build(spec));
-        PackageReader r(*source, true, nullptr);
-        r.wanted = {PART_FILES};
-        ASSERT_EQ(r.nextPart(), PART_FILES);
-        EXPECT_FALSE(extractFiles(package, fresh, r)) << name;
+    for (const char* name :
+         {"../etc/passwd", "/bin/../../ram/x", "bin/..", "bin/", "/", "", ".", "a\nflash/other"}) {
+        manifest = FileManifest();
+        EXPECT_FALSE(extractFilesOf({file("bin/good", "g"), file(name, "evil")})) << name;
         EXPECT_EQ(lastMessage(), failure("broken package"));
         EXPECT_EQ(package.files, std::set<std::string>{"/flash/bin/good"});
-        ASSERT_EQ(fresh.entries().size(), 1u);
-        fresh.cancel();
+        EXPECT_EQ(manifest.entries().size(), 1u);
+        manifest.cancel();
     }
     package.name = "..";
     package.disabled = 1;
@@ -215,10 +191,8 @@ TEST_F(Extraction, FileErrorsAreReported) {
 TEST_F(Extraction, LargeFileArrivesIntact) {
     std::string big(6 << 20, '\0');
     uint32_t x = 1;
-    for (size_t i = 0; i < big.size(); ++i) {
-        x = x * 1664525 + 1013904223;
-        big[i] = char(i % 512 < 256 ? x >> 24 : i & 0xFF);
-    }
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = char(i % 512 < 256 ? (x = x * 1664525 + 1013904223) >> 24 : i & 0xFF);
     qpk::PackageSpec spec = simpleSpec("pkg");
     spec.files = {file("boot/image", big)};
     spec.zlibLevel = 1;

@@ -1,6 +1,6 @@
-// Helpers shared by the package file tests: package bytes from the builder,
-// hand-assembled parts for damaged files, digests computed independently of
-// the reader, and a source stream buffer that counts what is asked of it.
+// Helpers shared by the package file tests: hand-assembled parts for damaged
+// files, digests computed independently of the reader, and a source that
+// counts what is asked of it.
 #pragma once
 
 #include <openssl/evp.h>
@@ -9,7 +9,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "qpk/lib/builder.h"
 
@@ -18,40 +17,34 @@ namespace fixtures {
 inline std::string le16(uint16_t v) {
     return {char(v & 0xFF), char(v >> 8)};
 }
-
 inline std::string le32(uint32_t v) {
-    return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
+    return le16(uint16_t(v)) + le16(uint16_t(v >> 16));
 }
-
 inline std::string part(uint16_t type, const std::string& payload) {
     return le16(type) + le32(uint32_t(payload.size())) + payload;
 }
-
-// A file header in front of `parts`, with the size field matching.
 inline std::string packageFile(const std::string& parts, uint32_t magic = 0xBAD0F11E) {
     return le32(magic) + le32(uint32_t(parts.size())) + parts;
 }
-
-inline std::string headerRecord(const std::string& name, uint32_t version, uint32_t flags) {
-    std::string r = name.substr(0, 16);
+inline std::string headerRecord(const std::string& name) {
+    std::string r = name;
     r.resize(16, '\0');
-    return r + le32(version) + le32(0x5F000000) + std::string(8, '\0') + le32(flags);
+    return r + le32(1) + le32(0) + std::string(8, '\0') + le32(0);
 }
 
-inline qpk::PackageSpec simpleSpec(const std::string& name, uint32_t version = 0x07016603) {
+inline qpk::PackageSpec simpleSpec(const std::string& name) {
     qpk::PackageSpec spec;
     spec.name = name;
-    spec.version = version;
-    spec.buildTime = 1700000000;
+    spec.version = 0x07016603;
     spec.architecture = "powerpc";
     spec.files.push_back({"bin/" + name, 0100755, "contents of " + name, 0});
     return spec;
 }
-
 inline std::string build(const qpk::PackageSpec& spec) {
     return qpk::buildPackage(spec, qpk::SigningKeys());
 }
 
+// SHA-1 or SHA-256 of `bytes`, zero-padded to the 32-byte digest slot.
 inline std::string digest(const std::string& bytes, bool sha256) {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -61,25 +54,19 @@ inline std::string digest(const std::string& bytes, bool sha256) {
     slot.resize(32, '\0');
     return slot;
 }
-
 inline std::string slotText(const uint8_t* slot) {
     return std::string(reinterpret_cast<const char*>(slot), 32);
 }
 
-// Source stream buffer over a string that counts bulk reads and seeks.
 class CountingBuf : public std::stringbuf {
   public:
     explicit CountingBuf(const std::string& bytes) : std::stringbuf(bytes, std::ios::in) {}
-    int bulkReads = 0;
-    std::streamsize bytesRead = 0;
-    int seeks = 0;
+    int bulkReads = 0, seeks = 0;
 
   protected:
     std::streamsize xsgetn(char* s, std::streamsize n) override {
         ++bulkReads;
-        std::streamsize got = std::stringbuf::xsgetn(s, n);
-        bytesRead += got;
-        return got;
+        return std::stringbuf::xsgetn(s, n);
     }
     pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode which) override {
         ++seeks;
@@ -87,24 +74,14 @@ class CountingBuf : public std::stringbuf {
     }
 };
 
-// Sets an environment variable for a scope (unset when `value` is empty).
+// Sets (or, given nothing, unsets) an environment variable for a scope.
 class ScopedEnv {
   public:
     ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value->c_str(), 1);
-        else
-            ::unsetenv(name);
+        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
     }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
 
   private:
     const char* name_;

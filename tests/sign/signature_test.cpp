@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <sstream>
@@ -207,10 +208,16 @@ TEST(TrustLevel, VersionRangesBrandingAndSecureMarker) {
         EXPECT_EQ(trustLevel(p), c.level) << c.name << " " << versionText(c.version);
     }
 
-    root.write("/ram/SECURE", "");
-    for (const Case& c : cases) {
-        Package p(c.name);
-        p.version = c.version;
-        EXPECT_EQ(trustLevel(p), 2) << c.name << " " << versionText(c.version) << " with SECURE";
+    // The marker as a file, and as a link that leads nowhere.
+    root.symlink("/nowhere", "/ram/SECURE");
+    for (int form = 0; form < 2; ++form) {
+        for (const Case& c : cases) {
+            Package p(c.name);
+            p.version = c.version;
+            EXPECT_EQ(trustLevel(p), 2)
+                << c.name << " " << versionText(c.version) << " form " << form;
+        }
+        std::remove(root.host("/ram/SECURE").c_str());
+        root.write("/ram/SECURE", "");
     }
 }

@@ -57,24 +57,6 @@ TEST(Signer, RoundTripsThroughTheVerifiers) {
     }
 }
 
-TEST(Signer, PayloadSizes) {
-    uint8_t digest[32] = {1, 2, 3};
-    std::string payload, error;
-    qpk::SigningKeys keys = randomKeys();
-    keys.haveEd25519 = false;
-    ASSERT_TRUE(qpk::signDigest(keys, digest, payload, error));
-    EXPECT_EQ(payload.size(), 68u);
-
-    keys = randomKeys();
-    keys.haveLegacy = false;
-    ASSERT_TRUE(qpk::signDigest(keys, digest, payload, error));
-    EXPECT_EQ(payload.size(), 132u);
-    EXPECT_EQ(std::string(payload, 0, 68), std::string(68, '\0'));
-
-    ASSERT_TRUE(qpk::signDigest(qpk::SigningKeys(), digest, payload, error));
-    EXPECT_EQ(payload, std::string(132, '\0'));
-}
-
 // A scalar that is a multiple of the group order has no signature.
 TEST(Signer, UnusableLegacyScalarFails) {
     qpk::SigningKeys keys;
