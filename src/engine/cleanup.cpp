@@ -6,8 +6,8 @@
 
 namespace {
 
-// The first version a package must declare it needs to survive a cleanup:
-// anything above 3.22 before its final release, i.e. 3.22 final or later.
+// A package survives a cleanup only when it needs a "system" above this
+// value: 3.22 final or later, no 3.22 pre-release.
 constexpr Version CLEANUP_SYSTEM_THRESHOLD = 0x031665FF;
 
 bool isProtected(const InstalledPackage& p) {

@@ -19,7 +19,7 @@ bool related(const Package& a, const Package& b) {
     return relatedByName(a, b.name) || relatedByName(b, a.name);
 }
 
-// Phase 1 of resolveCandidates for input[index]: every other entry of the
+// The filter of resolveCandidates, for input[index]: every other entry of the
 // full input counts, also one that was itself dropped, except one below the
 // downgrade limit: a file that may not be installed must not keep an allowed
 // one out.
@@ -131,6 +131,7 @@ class DependencyWalk {
 
 void resolveCandidates(Installer& installer, std::list<Package*>& list, uint32_t limit,
                        bool verbose) {
+    // Filter against the whole input, then order the survivors.
     const std::vector<Package*> input(list.begin(), list.end());
     std::list<Package*> ordered;
     for (size_t k = 0; k < input.size(); ++k) {

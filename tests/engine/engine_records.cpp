@@ -37,17 +37,6 @@ std::vector<PackageRef> refs(const std::string& text) {
     return out;
 }
 
-std::unique_ptr<InstalledPackage> installed(const Rec& r) {
-    auto p = std::make_unique<InstalledPackage>(r.name);
-    p->version = ver(r.version);
-    p->buildTime = r.built;
-    p->depends = refs(r.depends);
-    p->provides = refs(r.provides);
-    p->conflicts = refs(r.conflicts);
-    p->architecture = r.arch;
-    return p;
-}
-
 namespace {
 
 std::vector<PackageRef> refList(std::string text) {

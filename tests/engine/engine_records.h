@@ -16,17 +16,6 @@ Version ver(const std::string& text);
 // "a b:1.0 c::2.0 d:1.0:2.0:-3" -> four references; empty bounds are 0.
 std::vector<PackageRef> refs(const std::string& text);
 
-struct Rec {
-    const char* name = "";
-    const char* version = "1.0";
-    uint32_t built = 1;
-    const char* depends = "";
-    const char* provides = "";
-    const char* conflicts = "";
-    const char* arch = "";
-};
-std::unique_ptr<InstalledPackage> installed(const Rec& r);
-
 // One record as a line of words: the name first, then in any order
 //   a version ("2.0"), "@<build time>", "dep=", "prov=", "conf=" with
 //   comma-separated references, "arch=<name>", "placeholder";
