@@ -109,6 +109,11 @@ void PackageDatabase::readRecordState(InstalledPackage& record) {
             record.scheduledAction = ACTION_UNINSTALL;
         }
         if (!readFileList(dir + "files", record.files)) record.isBundle = 1;
+    } else {
+        // A bundle member read from its bundle's image still has its file
+        // list here; without it an uninstall or replacement would leave the
+        // member's files behind.
+        readFileList(dir + "files", record.files);
     }
 
     record.userState = 0;

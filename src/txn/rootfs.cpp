@@ -118,7 +118,7 @@ AtRef::AtRef(const std::string& path) {
     }
     if (end == std::string::npos) {  // the root itself
         dir_ = rootFd();
-        name_ = ".";
+        name_.assign(1, '.');  // not `= "."`: GCC 12 -O3 warns falsely (-Wrestrict)
         ok_ = true;
         return;
     }
