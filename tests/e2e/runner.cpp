@@ -81,29 +81,33 @@ std::vector<std::string> mountPointTops() {
 }
 
 // Removes what prepareChroot() made below `root`, given the tops that did not
-// exist before. Only empty directories, links and the empty cache file are
-// removed, never anything that could still be a mount.
+// exist before: links and the empty cache file are unlinked, directories are
+// only rmdir'ed along the paths that were made, so nothing that could still
+// be a mount, or hold anything, is touched.
 void removeMountPoints(const std::string& root, const std::vector<std::string>& created) {
-    for (const std::string& dir : hostDirectories()) {
-        std::string inside = root + dir;
-        struct stat st;
-        if (::lstat(inside.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ::unlink(inside.c_str());
-    }
+    auto made = [&](const std::string& path) {
+        for (const std::string& top : created)
+            if (path == top || path.rfind(top + "/", 0) == 0) return true;
+        return false;
+    };
     std::string cache = root + "/etc/ld.so.cache";
     struct stat st;
     if (::lstat(cache.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
         ::unlink(cache.c_str());
-    for (const std::string& top : created) {
-        // Deepest directories first.
-        std::vector<std::string> dirs;
-        std::error_code ec;
-        for (auto it = stdfs::recursive_directory_iterator(root + top, ec);
-             !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->is_directory() && !it->is_symlink()) dirs.push_back(it->path().string());
+    std::vector<std::string> dirs = hostDirectories();
+    dirs.push_back("/etc");
+    for (std::string dir : dirs) {
+        if (!made(dir)) continue;
+        std::string inside = root + dir;
+        if (::lstat(inside.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            ::unlink(inside.c_str());
+            continue;
         }
-        std::sort(dirs.rbegin(), dirs.rend());
-        for (const std::string& d : dirs) ::rmdir(d.c_str());
-        ::rmdir((root + top).c_str());
+        // The directory and then each parent that was made for it.
+        while (made(dir)) {
+            ::rmdir((root + dir).c_str());
+            dir = dir.substr(0, dir.rfind('/'));
+        }
     }
 }
 
