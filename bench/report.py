@@ -240,7 +240,9 @@ def main():
             mem.setdefault(m.group(1), []).append(int(m.group(2)))
     if mem:
         w("## Peak memory of the installer\n")
-        w("`/usr/bin/time -f %M` over three runs each (tmpfs), peak resident set in KiB:\n")
+        w("`/usr/bin/time -f %M` over three runs each (tmpfs), peak resident set in KiB. The "
+          "peaks of the other profiles are in the tables above (the largest of the timed "
+          "runs).\n")
         w("| package | runs (KiB) | max (MiB) |\n|---|---|---:|")
         for p in ("1mb", "large"):
             if p in mem:
@@ -281,9 +283,12 @@ def main():
     if ti and tt:
         a, b = ti / SMALL_FILES, tt / SMALL_FILES
         w(f"| system calls per installed file ≤ tar's + 1 | {a:.2f} vs {b:.2f} + 1 | {verdict(a <= b + 1)} |")
+    for p in ("system", "small", "large", "1mb"):
+        peaks = [r["rss"] for (fs, prof, tool), r in s.items() if prof == p and tool == "installer"]
+        if peaks:
+            w(f"| peak RSS ≤ 8 MiB ({p}, timed runs) | {max(peaks) / 1024:.2f} MiB | {verdict(max(peaks) <= GOAL_RSS_KIB)} |")
     if mem.get("1mb") and mem.get("large"):
         big, small = max(mem["large"]), max(mem["1mb"])
-        w(f"| peak RSS ≤ 8 MiB | {max(big, small) / 1024:.2f} MiB | {verdict(max(big, small) <= GOAL_RSS_KIB)} |")
         w(f"| peak RSS of large = of 1 MiB package (±256 KiB) | {big} vs {small} KiB | {verdict(abs(big - small) <= 256)} |")
     if show_ms is not None:
         w(f"| --show on 300 packages < {GOAL_SHOW_MS:.0f} ms | {show_ms:.1f} ms | {verdict(show_ms < GOAL_SHOW_MS)} |")

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "model/installer.h"
+#include "txn/durability.h"
 #include "txn/rootfs.h"
 
 // The harness prepares the scratch root from the host's side; the code under
@@ -16,13 +17,28 @@ namespace stdfs = std::filesystem;
 
 namespace {
 
+void removeRoot();
+
+// Kept for the whole process (never destroyed) so that the exit handler can
+// still name it.
 const std::string& rootPath() {
-    static const std::string root = [] {
-        std::string pattern = "/tmp/fuzzroot.XXXXXX";
-        if (!::mkdtemp(pattern.data())) std::abort();
-        return pattern;
+    static const std::string* root = [] {
+        // A memory file system where there is one: every input rewrites the
+        // tree, and the flushes of an apply cost nothing there.
+        auto* path = new std::string("/dev/shm/fuzzroot.XXXXXX");
+        if (!::mkdtemp(path->data())) {
+            *path = "/tmp/fuzzroot.XXXXXX";
+            if (!::mkdtemp(path->data())) std::abort();
+        }
+        std::atexit(removeRoot);
+        return path;
     }();
-    return root;
+    return *root;
+}
+
+void removeRoot() {
+    std::error_code ec;
+    stdfs::remove_all(rootPath(), ec);
 }
 
 }  // namespace
@@ -33,6 +49,8 @@ void freshFuzzRoot(std::initializer_list<const char*> dirs) {
         stdfs::remove_all(entry.path(), ec);
     for (const char* d : dirs) stdfs::create_directories(rootPath() + d, ec);
     rootfs::setRoot(rootPath());
+    // Only the scratch tree is flushed, never the whole machine.
+    setDurabilityMode(DurabilityMode::FsyncEach);
 }
 
 void writeFuzzFile(const std::string& inside, const uint8_t* data, size_t size) {
@@ -43,8 +61,28 @@ void writeFuzzFile(const std::string& inside, const uint8_t* data, size_t size) 
     out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
 }
 
+void writeFuzzRecords(const char* const files[], size_t count, const uint8_t* data, size_t size,
+                      void (*adjust)(const std::string& file, std::string& bytes)) {
+    size_t pos = 0;
+    while (pos + 3 <= size) {
+        const char* file = files[data[pos] % count];
+        size_t length = size_t(data[pos + 1]) | size_t(data[pos + 2]) << 8;
+        pos += 3;
+        if (length > size - pos) length = size - pos;
+        if (adjust) {
+            std::string bytes(reinterpret_cast<const char*>(data + pos), length);
+            adjust(file, bytes);
+            writeFuzzFile(file, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        } else {
+            writeFuzzFile(file, data + pos, length);
+        }
+        pos += length;
+    }
+}
+
 void quietInstaller() {
-    static std::FILE* sink = std::fopen("/dev/null", "w");
+    // FUZZ_VERBOSE=1 keeps the messages, to see where a given input goes.
+    static std::FILE* sink = std::getenv("FUZZ_VERBOSE") ? stdout : std::fopen("/dev/null", "w");
     Installer& installer = Installer::instance();
     installer.reset();
     installer.out = sink;

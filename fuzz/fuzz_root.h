@@ -1,5 +1,5 @@
 // A scratch root for the fuzz targets: created once per process, emptied
-// before each input.
+// before each input, removed at exit.
 #pragma once
 
 #include <cstddef>
@@ -12,5 +12,11 @@
 void freshFuzzRoot(std::initializer_list<const char*> dirs);
 // Writes a file inside the scratch root (parents created).
 void writeFuzzFile(const std::string& inside, const uint8_t* data, size_t size);
-// Resets the installer context and sends its output to /dev/null.
+// Writes the file records of the input (fuzz_inputs.h) into the scratch
+// root; a length beyond the input takes what is left. `adjust`, when given,
+// may change each file's bytes before they are written.
+void writeFuzzRecords(const char* const files[], size_t count, const uint8_t* data, size_t size,
+                      void (*adjust)(const std::string& file, std::string& bytes) = nullptr);
+// Resets the installer context and sends its output to /dev/null (to
+// standard output when FUZZ_VERBOSE is set).
 void quietInstaller();

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_inputs.h"
 #include "qpk/lib/builder.h"
 #include "qpk/lib/signer.h"
+#include "resign.h"
 
 namespace {
 
@@ -46,13 +48,40 @@ std::vector<std::string> samplePackages() {
     bundle.buildTime = 1000;
     bundle.keepImagePayload = "payload";
     bundle.defaultDisabled = {{"second", 0, 0, 0}};
+    // Records that extraction must refuse or keep inside /flash.
+    qpk::PackageSpec odd = member;
+    odd.name = "odd";
+    odd.files = {{"../../etc/escape", 0100644, "x", 0},
+                 {"bin/link", 0120777, "/etc/passwd", 0},
+                 {"dev/node", 0020644, "", 0},
+                 {"bin/../../x", 0100644, "y", 0}};
+    qpk::PackageSpec older = single;
+    older.version = makeVersion(7, 0, 0x66, 0);
+    older.depends.clear();
     std::string singleFile = qpk::buildPackage(single, keys);
     std::string bundleFile = qpk::buildBundle(
         bundle, {qpk::buildPackage(member, keys), qpk::buildPackage(second, keys)});
-    return {singleFile, qpk::buildPackage(sha, keys), bundleFile};
+    return {singleFile, qpk::buildPackage(sha, keys), bundleFile, qpk::buildPackage(odd, keys),
+            qpk::buildPackage(older, keys)};
 }
 
-// A database input for the database target: [selector][len lo][len hi][bytes].
+// Marks every signature part for re-signing (resign.h): the parts of a
+// bundle's members lie back to back with the bundle's own.
+std::string markedForResigning(std::string file) {
+    size_t at = 8;
+    while (at + 6 <= file.size()) {
+        const unsigned type = uint8_t(file[at]) | unsigned(uint8_t(file[at + 1])) << 8;
+        size_t length = 0;
+        for (int i = 3; i >= 0; --i) length = length << 8 | uint8_t(file[at + 2 + size_t(i)]);
+        at += 6;
+        if (type == 9 && length > 0 && at < file.size()) file[at] = char(RESIGN_MARK);
+        at += length;
+    }
+    return file;
+}
+
+// One file record of the database target and the normal-pass form:
+// [selector][len lo][len hi][bytes].
 std::string record(int selector, const std::string& bytes) {
     std::string out(1, char(selector));
     out += char(bytes.size() & 0xFF);
@@ -73,7 +102,23 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < packages.size(); ++i) {
         put(out + "/package_stream", "seed" + std::to_string(i), packages[i]);
         put(out + "/discovery", "seed" + std::to_string(i), packages[i]);
+        packages[i] = markedForResigning(packages[i]);
+        put(out + "/package_stream", "resigned" + std::to_string(i), packages[i]);
     }
+    // The normal pass (selectors index kTreeFiles), with the marked packages:
+    // a fresh install of the bundle and a package; an upgrade over installed records with a
+    // schedule; a downgrade from the download directory.
+    const std::string tree(kTreeMagic, sizeof kTreeMagic);
+    put(out + "/package_stream", "tree0", tree + record(0, packages[0]) + record(1, packages[2]));
+    put(out + "/package_stream", "tree1",
+        tree + record(0, packages[0]) + record(5, "117466624 900\n") +
+            record(6, "system 117440512 0\n") + record(7, "editor 0 0 5\n") +
+            record(9, "flash/bin/tool\netc/tool.conf\n") + record(20, "old") +
+            record(12, "117466624 900\n") + record(13, "system\n") + record(14, "bin/m\n") +
+            record(11, packages[2]) + record(15, "disable\n") + record(16, "uninstall\n"));
+    put(out + "/package_stream", "tree2",
+        tree + record(3, packages[4]) + record(5, "117532160 1000\n") + record(17, "0\n") +
+            record(1, packages[3]) + record(19, ""));
     std::string db = record(0, "117532160 1000\n") + record(1, "system 117440512 0\n") +
                      record(2, "editor 0 0 -3\n") + record(5, "flash/bin/a\nbin/b\n") +
                      record(6, "auto\n") + record(8, packages[2]) + record(10, "disable now\n") +

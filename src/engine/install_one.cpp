@@ -94,9 +94,10 @@ void reportLostNeed(Installer& installer, const std::string& package,
     }
 }
 
-void stageUpgradedMarker(FileManifest& manifest) {
+// False (errno set) when the marker could not be staged.
+bool stageUpgradedMarker(FileManifest& manifest) {
     std::unique_ptr<OutFile> marker = manifest.createStaged(UPGRADED_MARKER, 1, 0);
-    marker->close();
+    return marker->close();
 }
 
 }  // namespace
@@ -174,8 +175,12 @@ InstalledPackage* installOne(Installer& installer, FileManifest& manifest, Packa
     }
 
     if (recorded && !PackageDatabase::writeRecord(*package, manifest)) return nullptr;
-    if ((package->flags & FLAG_BOOT_IMAGE) || package->name == "branding")
-        stageUpgradedMarker(manifest);
+    // Without its marker the new boot image or branding would not be taken up.
+    if (((package->flags & FLAG_BOOT_IMAGE) || package->name == "branding") &&
+        !stageUpgradedMarker(manifest)) {
+        reportCreateFailure(*package, UPGRADED_MARKER);
+        return nullptr;
+    }
     if (!member) installer.setProgress(std::string());
 
     const bool bootImage = (package->flags & FLAG_BOOT_IMAGE) && bootImageRequested();

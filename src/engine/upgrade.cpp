@@ -128,10 +128,16 @@ std::vector<Package> upgradeFromFlash(Installer& installer, FileManifest& manife
         InFile in(file.path);
         if (!in.is_open()) continue;
         uint8_t bootFlag = 0;
+        const size_t said = installer.messages.size();
         const int status =
             installSet(installer, manifest, in, allowance, userStates, nullptr, nullptr, &bootFlag);
         in.close();
         if (status != SET_OK) {
+            // A file whose layout ends the install without a word (a bundle
+            // nested in a bundle, a damaged member list) is still named.
+            if (installer.messages.size() == said)
+                installer.error("broken package %s",
+                                file.path.substr(file.path.rfind('/') + 1).c_str());
             // Nothing of the pass may reach the flash.
             manifest.cancel();
             return {};

@@ -1,7 +1,9 @@
 #include "main/modes.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -17,17 +19,36 @@
 #include "txn/enter_root.h"
 #include "txn/fd_stream.h"
 #include "txn/manifest.h"
+#include "txn/rootfs.h"
 #include "txn/space.h"
 
 namespace {
 
-void stagePackagesChanged(FileManifest& manifest) {
+// The rest of the router learns of a change only through this marker, so
+// changes without it are not applied: false (reported) when it cannot be
+// staged.
+bool stagePackagesChanged(Installer& installer, FileManifest& manifest) {
     std::unique_ptr<OutFile> marker = manifest.createStaged(PACKAGES_CHANGED, 1, 0);
-    marker->close();
+    if (marker->close()) return true;
+    installer.error("could not create %s: %s", PACKAGES_CHANGED, std::strerror(errno));
+    return false;
+}
+
+// Saves the changes for a later "--commit". A manifest file cut short would
+// have that commit apply part of them: on failure (reported) the file goes,
+// and so do the staged files.
+bool saveChanges(Installer& installer, FileManifest& manifest) {
+    if (manifest.save(SAVED_MANIFEST)) return true;
+    installer.error("could not create %s: %s", SAVED_MANIFEST, std::strerror(errno));
+    rootfs::unlink(SAVED_MANIFEST);
+    manifest.cancel();
+    return false;
 }
 
 // Shortfall in kB of a negative spare byte count.
-int shortfallKb(int64_t spare) { return int((uint64_t(-spare) >> 10) + 1); }
+int shortfallKb(int64_t spare) {
+    return int((uint64_t(-spare) >> 10) + 1);
+}
 
 }  // namespace
 
@@ -53,9 +74,19 @@ int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions&
     }
     std::string imageDir;
     uint8_t bootFlag = 0;
+    const size_t said = installer.messages.size();
     int status = installSet(installer, manifest, input, options.allowance, UserStates(),
                             image.fdbuf(), &imageDir, &bootFlag);
-    image.close();
+    // A stream that ends the install without a word (no package header, a
+    // damaged bundle layout) is still reported.
+    if (status != SET_OK && installer.messages.size() == said)
+        installer.error("broken package %s", "from standard input");
+    // A cut copy would become the package's image, and its members would be
+    // lost with what it no longer holds.
+    if (!image.close() && status == SET_OK) {
+        installer.error("could not write %s: %s", IMAGE_FILE, std::strerror(errno));
+        status = SET_BAD;
+    }
     if (status == SET_OK) {
         if (imageDir.empty()) {
             // The package keeps no image: the copy is not needed.
@@ -66,8 +97,12 @@ int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions&
         } else {
             manifest.stageMove("/flash/var/pdb/image", imageDir + "image");
         }
-        stagePackagesChanged(manifest);
-        manifest.apply(false);
+        if (stagePackagesChanged(installer, manifest)) {
+            manifest.apply(false);
+        } else {
+            manifest.cancel();
+            status = SET_BAD;
+        }
     } else {
         // Extraction stages files before the signature is checked: nothing of
         // a failed image may reach the flash.
@@ -94,14 +129,14 @@ int runNormalPass(Installer& installer, FileManifest& manifest, const RunOptions
             status = 28;
         }
     }
-    for (const Package& p : installed) installer.info("installed %s", nameWithVersion(p).c_str());
-    if (!manifest.empty()) {
-        stagePackagesChanged(manifest);
-        if (options.applyNow)
-            manifest.apply(false);
-        else
-            manifest.save(SAVED_MANIFEST);
+    if (!manifest.empty() && !stagePackagesChanged(installer, manifest)) {
+        manifest.cancel();
+        installed.clear();
     }
+    if (!options.applyNow && !manifest.empty() && !saveChanges(installer, manifest))
+        installed.clear();
+    for (const Package& p : installed) installer.info("installed %s", nameWithVersion(p).c_str());
+    if (options.applyNow && !manifest.empty()) manifest.apply(false);
     writePostLog(installer);
     return status;
 }

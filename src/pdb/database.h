@@ -21,8 +21,9 @@ class PackageDatabase {
     static bool readRefFile(const std::string& path, std::vector<PackageRef>& out, bool withWeight);
 
     // The state files "enabled"/"disabled": staged with their one line
-    // ("user" or "auto"), or staged for removal.
-    static void stageStateFile(FileManifest& manifest, const std::string& path, const char* text);
+    // ("user" or "auto"), or staged for removal. False (errno set) when the
+    // line could not be written.
+    static bool stageStateFile(FileManifest& manifest, const std::string& path, const char* text);
 
     // Loading at start-up.
     static void open(Installer& installer, bool quiet, const std::string& arch);

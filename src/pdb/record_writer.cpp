@@ -73,18 +73,20 @@ bool stageMetaFile(InstalledPackage& package, FileManifest& manifest, const std:
 
 }  // namespace
 
-void PackageDatabase::stageStateFile(FileManifest& manifest, const std::string& path,
+bool PackageDatabase::stageStateFile(FileManifest& manifest, const std::string& path,
                                      const char* text) {
     if (!text) {
         manifest.stageRemove(path);
-        return;
+        return true;
     }
     std::string content = text;
     content += '\n';
     std::unique_ptr<OutFile> out = manifest.createStaged(path, 8, 0);
-    if (!out) return;
+    if (!out->is_open()) return false;  // errno of the failed create
     out->write(content.data(), std::streamsize(content.size()));
-    out->close();
+    if (out->close()) return true;
+    if (out->fdbuf()->lastError() != 0) errno = out->fdbuf()->lastError();
+    return false;
 }
 
 bool PackageDatabase::writeRecord(InstalledPackage& package, FileManifest& manifest) {
@@ -125,9 +127,17 @@ bool PackageDatabase::writeRecord(InstalledPackage& package, FileManifest& manif
             return false;
         }
     }
-    stageStateFile(manifest, dir + "disabled",
-                   package.disabled ? (package.userState ? "user" : "auto") : nullptr);
-    stageStateFile(manifest, dir + "enabled",
-                   !package.disabled && package.userState ? "user" : nullptr);
+    // An empty or cut "disabled" would read back as the user's choice: the
+    // install fails instead, and the caller cancels what was staged.
+    if (!stageStateFile(manifest, dir + "disabled",
+                        package.disabled ? (package.userState ? "user" : "auto") : nullptr)) {
+        reportCreateFailure(package, "disabled");
+        return false;
+    }
+    if (!stageStateFile(manifest, dir + "enabled",
+                        !package.disabled && package.userState ? "user" : nullptr)) {
+        reportCreateFailure(package, "enabled");
+        return false;
+    }
     return true;
 }

@@ -13,16 +13,21 @@ constexpr size_t REF_ENTRY = 32;
 // Text parts are read as their bytes arrive, so a length field larger than
 // the file cannot make the reader allocate it up front.
 constexpr size_t TEXT_PIECE = 65536;
+// No text of a package needs more; a longer part (up to 4 GiB from standard
+// input) keeps its first bytes, and the next part skips the rest, still
+// digested.
+constexpr size_t TEXT_LIMIT = 65536;
 
 std::string nameField(const unsigned char* p) {
     const char* text = reinterpret_cast<const char*>(p);
     return std::string(text, strnlen(text, NAME_FIELD));
 }
 
-// The whole payload of the current part; false when the file ends first.
+// The payload of the current part, at most TEXT_LIMIT bytes of it; false
+// when the file ends first.
 bool readWholePart(PackageReader& reader, std::string& out) {
     out.clear();
-    size_t left = reader.partLength();
+    size_t left = reader.partLength() < TEXT_LIMIT ? reader.partLength() : TEXT_LIMIT;
     while (left > 0) {
         size_t piece = left < TEXT_PIECE ? left : TEXT_PIECE;
         size_t old = out.size();

@@ -40,18 +40,53 @@ void makeLink(const std::string& text, const std::string& path) {
     std::perror("symlink");
 }
 
-void moveIntoPlace(const std::string& source, const std::string& target, bool showSpinner) {
+enum class MoveResult { Moved, NoSource, Failed };
+
+// A temporary file of the manifest (`owned`) has no other owner once its
+// move is over: it goes when it was copied or could not be moved at all.
+MoveResult moveIntoPlace(const std::string& source, const std::string& target, bool owned,
+                         bool showSpinner) {
     int rc = rootfs::rename(source, target);
     if (rc != 0 && errno == ENOENT) {
         makeDirectories(parentDirectory(target));
         rc = rootfs::rename(source, target);
     }
-    if (rc == 0) return;
+    if (rc == 0) return MoveResult::Moved;
+    MoveResult result = MoveResult::Failed;
     if (errno == EXDEV) {
-        if (!copyFile(source, target, showSpinner)) std::perror("copy");
-        return;
+        if (copyFile(source, target, showSpinner))
+            result = MoveResult::Moved;
+        else
+            std::perror("copy");
+    } else {
+        std::perror("rename");
+        // Already moved by an earlier, interrupted apply of a saved manifest.
+        struct stat st;
+        if (rootfs::lstat(source, &st) != 0) result = MoveResult::NoSource;
     }
-    std::perror("rename");
+    if (owned) rootfs::unlink(source);
+    return result;
+}
+
+// When a move happens within pass 2. A record of meta files counts as
+// installed once its "version" is in place, a record read from its package
+// file (a bundle and its members) once its "image" is, or the boot image
+// that the image links to. Those moves go after all others, the images
+// last, and only when every earlier move succeeded: after an interrupted or
+// failed apply the database still describes the old version, the package
+// file is still where it was found, and the next run installs it again.
+enum MoveRank { ORDINARY, VERSION, IMAGE };
+
+MoveRank moveRank(const std::string& target) {
+    static const std::string DATABASE = "/flash/var/pdb/";
+    if (target == "/flash/bootimage") return IMAGE;
+    if (target.compare(0, DATABASE.size(), DATABASE) != 0) return ORDINARY;
+    const size_t slash = target.find('/', DATABASE.size());
+    if (slash == std::string::npos || target.find('/', slash + 1) != std::string::npos)
+        return ORDINARY;
+    const std::string last = target.substr(slash + 1);
+    if (last == "version") return VERSION;
+    return last == "image" ? IMAGE : ORDINARY;
 }
 
 }  // namespace
@@ -130,14 +165,24 @@ void FileManifest::apply(bool showSpinner) {
             anyMove = true;
         }
     }
-    // Pass 2: moves, after the staged content is on storage.
+    // Pass 2: moves, after the staged content is on storage, rank by rank.
     if (anyMove) {
         durable.beforeMoves();
-        for (const auto& [target, entry] : entries_) {
-            if (!isMove(entry.kind)) continue;
-            durable.beforeMove(entry.source);
-            moveIntoPlace(entry.source, target, showSpinner);
-            durable.changed(target);
+        bool allMoved = true;
+        for (MoveRank rank : {ORDINARY, VERSION, IMAGE}) {
+            const bool blocked = !allMoved;
+            for (const auto& [target, entry] : entries_) {
+                if (!isMove(entry.kind) || moveRank(target) != rank) continue;
+                const bool owned = entry.kind == EntryKind::StagedFile;
+                if (blocked) {
+                    if (owned) rootfs::unlink(entry.source);
+                    continue;
+                }
+                durable.beforeMove(entry.source);
+                if (moveIntoPlace(entry.source, target, owned, showSpinner) == MoveResult::Failed)
+                    allMoved = false;
+                durable.changed(target);
+            }
         }
     }
     durable.afterMoves();

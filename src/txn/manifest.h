@@ -39,7 +39,9 @@ class FileManifest {
     // it. The stream is not open when the temporary could not be made.
     std::unique_ptr<OutFile> createStaged(const std::string& target, uint64_t sizeHint,
                                           mode_t mode);
-    // Removals and links first, then the moves; entries stay.
+    // Removals and links first, then the moves, those that complete a
+    // package's install (its record's "version" or "image") last and only
+    // when no other move failed; entries stay.
     void apply(bool showSpinner);
     // Drops every entry and deletes the staged temporary files.
     void cancel();

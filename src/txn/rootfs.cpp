@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "txn/faults.h"
 
@@ -83,6 +84,116 @@ int openPath(const std::string& path, int flags, mode_t mode) {
     return ::open(hostPath(path).c_str(), flags | O_CLOEXEC, mode);
 }
 
+// Changes below /flash. On the router the root is "/", so a symbolic link
+// planted in the flash ("/flash/bin" -> "/etc") would let a rename or an
+// unlink of a path below /flash reach the rest of the system. Such a change
+// therefore goes through a descriptor of the target's parent directory, and
+// that directory must be /flash or lie below it once every link on the way
+// has been followed (links that stay inside /flash keep working). The last
+// component is never followed: the *at calls act on a link itself, and a
+// writing open refuses one.
+constexpr int MAX_FLASH_DEPTH = 256;
+
+// Lexically below /flash: the first component (empty and "." ones skipped)
+// is "flash" and another one follows.
+bool belowFlash(const std::string& path) {
+    std::string_view rest(path);
+    int seen = 0;
+    while (!rest.empty()) {
+        size_t slash = rest.find('/');
+        std::string_view component = rest.substr(0, slash);
+        rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
+        if (component.empty() || component == ".") continue;
+        if (seen == 0 && component != "flash") return false;
+        if (++seen == 2) return true;
+    }
+    return false;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True when the directory `dir` is /flash or lies below it: its ".." chain
+// meets /flash before the root.
+bool liesInFlash(int dir) {
+    int flashFd = openPath("/flash", O_PATH | O_DIRECTORY, 0);
+    if (flashFd < 0) return false;
+    struct stat flash, top, here;
+    bool known = ::fstat(flashFd, &flash) == 0 && ::fstat(rootFd(), &top) == 0;
+    ::close(flashFd);
+    if (!known) return false;
+    int fd = ::openat(dir, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    bool inside = false;
+    for (int depth = 0; fd >= 0 && depth < MAX_FLASH_DEPTH; ++depth) {
+        if (::fstat(fd, &here) != 0 || sameFile(here, top)) break;
+        if (sameFile(here, flash)) {
+            inside = true;
+            break;
+        }
+        int up = ::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = up;
+    }
+    if (fd >= 0) ::close(fd);
+    return inside;
+}
+
+// The components of a path below /flash after "flash" ("." when none).
+std::string belowFlashPart(const std::string& path) {
+    std::string rest;
+    std::string_view left(path);
+    bool first = true;
+    while (!left.empty()) {
+        size_t slash = left.find('/');
+        std::string_view component = left.substr(0, slash);
+        left.remove_prefix(slash == std::string_view::npos ? left.size() : slash + 1);
+        if (component.empty() || component == ".") continue;
+        if (first) {
+            first = false;  // "flash" itself
+            continue;
+        }
+        if (!rest.empty()) rest += '/';
+        rest += component;
+    }
+    return rest.empty() ? "." : rest;
+}
+
+// Resolves `parent` with openat2 beneath /flash's own descriptor: one call
+// for the usual path without links that leave. -1 with EXDEV when a link is
+// absolute or leads out, ENOSYS without openat2.
+int openBeneathFlash(const std::string& parent) {
+    if (root().noOpenat2 || faults::openat2Disabled()) {
+        errno = ENOSYS;
+        return -1;
+    }
+    int flashFd = openPath("/flash", O_PATH | O_DIRECTORY, 0);
+    if (flashFd < 0) return -1;
+    struct open_how how;
+    std::memset(&how, 0, sizeof how);
+    how.flags = uint64_t(O_PATH | O_DIRECTORY | O_CLOEXEC);
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    long fd = ::syscall(SYS_openat2, flashFd, belowFlashPart(parent).c_str(), &how, sizeof how);
+    closeKeepErrno(flashFd);
+    return int(fd);
+}
+
+// The parent directory of a path below /flash; -1 with ELOOP when it lies
+// outside /flash.
+int openFlashParent(const std::string& parent) {
+    int fd = openBeneathFlash(parent);
+    if (fd >= 0) return fd;
+    if (errno != EXDEV && errno != ENOSYS && errno != EAGAIN) return -1;
+    // A link on the way is absolute or leaves: follow it and see where the
+    // directory lies (an absolute link within /flash is fine).
+    fd = openPath(parent, O_PATH | O_DIRECTORY, 0);
+    if (fd < 0) return -1;
+    if (liesInFlash(fd)) return fd;
+    ::close(fd);
+    errno = ELOOP;
+    return -1;
+}
+
 // A path as a directory descriptor plus a last name, for the *at calls.
 // Trailing slashes are dropped, so "/flash/var/pdb/x/" names "x".
 class AtRef {
@@ -111,7 +222,8 @@ AtRef::AtRef(const std::string& path) {
         return;
     }
     size_t end = path.find_last_not_of('/');
-    if (!resolvesInRoot()) {
+    const bool guarded = belowFlash(path);
+    if (!resolvesInRoot() && !guarded) {
         name_ = hostPath(end == std::string::npos ? "/" : path.substr(0, end + 1));
         ok_ = true;
         return;
@@ -125,12 +237,14 @@ AtRef::AtRef(const std::string& path) {
     size_t slash = path.rfind('/', end);
     size_t start = slash == std::string::npos ? 0 : slash + 1;
     name_ = path.substr(start, end + 1 - start);
-    if (slash == std::string::npos || slash == 0) {
+    if (!guarded && (slash == std::string::npos || slash == 0)) {
         dir_ = rootFd();
         ok_ = true;
         return;
     }
-    int fd = openInRoot(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY, 0);
+    // A guarded path has at least two components, so a parent to open.
+    int fd = guarded ? openFlashParent(path.substr(0, slash))
+                     : openInRoot(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY, 0);
     if (fd < 0) return;
     dir_ = fd;
     owned_ = true;
@@ -151,6 +265,16 @@ int statWith(const std::string& path, struct stat* st, int openFlags) {
     int rc = ::fstat(fd, st);
     closeKeepErrno(fd);
     return rc;
+}
+
+// An open that may change the file: below /flash it goes through the checked
+// parent and never follows a link at the last component.
+int openForChange(const std::string& path, int flags, mode_t mode) {
+    bool writes = (flags & (O_CREAT | O_TRUNC)) || (flags & O_ACCMODE) != O_RDONLY;
+    if (!writes || !belowFlash(path)) return openPath(path, flags, mode);
+    AtRef at(path);
+    if (!at.ok()) return -1;
+    return ::openat(at.dir(), at.name(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
 }
 
 // An O_PATH descriptor cannot be given to fchmod: fchmodat2 takes it with
@@ -212,7 +336,7 @@ int rootFd() {
 
 int open(const std::string& path, int flags, mode_t mode) {
     if ((flags & O_CREAT) && faults::hit(faults::CREATE)) return -1;
-    return openPath(path, flags, mode);
+    return openForChange(path, flags, mode);
 }
 
 int stat(const std::string& path, struct stat* st) {
@@ -278,6 +402,17 @@ int symlink(const std::string& text, const std::string& path) {
 }
 
 int chmod(const std::string& path, mode_t mode) {
+    if (belowFlash(path)) {
+        // Only the file itself: a link at the last component is refused.
+        AtRef at(path);
+        struct stat st;
+        if (!at.ok() || ::fstatat(at.dir(), at.name(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+        if (S_ISLNK(st.st_mode)) {
+            errno = ELOOP;
+            return -1;
+        }
+        return ::fchmodat(at.dir(), at.name(), mode, 0);
+    }
     if (!resolvesInRoot()) {
         if (path.empty()) {
             errno = ENOENT;
@@ -293,7 +428,8 @@ int chmod(const std::string& path, mode_t mode) {
 }
 
 int truncateCreate(const std::string& path, mode_t mode) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
+    // A marker is made where it is named, never through a link planted there.
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, mode);
     if (fd < 0) return -1;
     return ::close(fd);
 }
@@ -336,7 +472,7 @@ int mkstemp(std::string& pattern) {
             name[i] = LETTERS[bits % 62];
             bits /= 62;
         }
-        int fd = openPath(name, O_RDWR | O_CREAT | O_EXCL, 0600);
+        int fd = openForChange(name, O_RDWR | O_CREAT | O_EXCL, 0600);
         if (fd >= 0) {
             pattern = name;
             return fd;

@@ -9,6 +9,13 @@
 // directory's descriptor and the *at calls. On a kernel without openat2 the
 // layer falls back to plain paths below the root.
 //
+// Paths below "/flash" are only ever changed inside /flash: a rename, unlink,
+// mkdir, symlink, chmod or writing open of such a path works through its
+// parent directory, which must be /flash or lie below it once links are
+// followed, and never follows a link at the last component. Otherwise the
+// call fails with ELOOP, so a link planted in the flash cannot carry a change
+// to the rest of the system.
+//
 // The calls mirror POSIX: 0 or a descriptor on success, -1 with errno set on
 // failure.
 #pragma once
@@ -42,7 +49,8 @@ int rmdir(const std::string& path);
 int mkdir(const std::string& path, mode_t mode);
 int symlink(const std::string& text, const std::string& path);
 int chmod(const std::string& path, mode_t mode);
-int truncateCreate(const std::string& path, mode_t mode = 0666);  // create/truncate, close
+// Creates or truncates, and closes; a link at the path is refused (ELOOP).
+int truncateCreate(const std::string& path, mode_t mode = 0666);
 
 // Directory entry names in the order the file system lists them ("." and
 // ".." left out). False (errno set) when the directory cannot be opened.

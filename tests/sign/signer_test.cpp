@@ -11,6 +11,7 @@
 #include "sign/crypto.h"
 #include "sign/legacy.h"
 #include "support/temp_root.h"
+#include "trust_keys.h"
 
 namespace {
 
@@ -54,6 +55,28 @@ TEST(Signer, RoundTripsThroughTheVerifiers) {
         uint8_t otherKey[32];
         qpk::legacyPublicKey(other.legacyScalar, otherKey);
         EXPECT_FALSE(legacySignatureCheckWith(digest, p + 20, p + 36, otherKey));
+    }
+}
+
+// The development keys sign a run of fixed digests of both sizes, and every
+// payload passes the checks with the compiled-in trust keys. The legacy
+// signer tries its candidates against the curve code itself, so any digest
+// for which that arithmetic goes wrong in a given build makes signing fail.
+TEST(Signer, DevelopmentKeysSignManyDigestsForTheTrustKeys) {
+    const qpk::SigningKeys& keys = qpk::developmentKeys();
+    ASSERT_TRUE(keys.haveEd25519 && keys.haveLegacy);
+    for (int round = 0; round < 24; ++round) {
+        uint8_t digest[32] = {};
+        const int size = round % 2 ? 32 : 20;
+        for (int i = 0; i < size; ++i) digest[i] = uint8_t(round * 37 + i * 11 + (i * i) % 7);
+        std::string payload, error;
+        ASSERT_TRUE(qpk::signDigest(keys, digest, payload, error)) << round << ": " << error;
+        const auto* p = reinterpret_cast<const uint8_t*>(payload.data());
+        EXPECT_TRUE(legacySignatureCheck(digest, p + 20, p + 36)) << round;
+        EXPECT_NE(eddsa::verify({TRUST_ED25519_PUBLIC, TRUST_ED25519_PUBLIC + 32},
+                                {digest, digest + 32}, {p + 68, p + 132}),
+                  0)
+            << round;
     }
 }
 

@@ -120,17 +120,18 @@ TEST(Rootfs, AbsoluteLinksResolveInsideTheRoot) {
 TEST(Rootfs, ChangesThroughLinksStayInsideTheRoot) {
     TempRoot root;
     TempRoot outside;  // a host directory the root's links name
+    // Outside /flash, where a link leading out of the flash is no refusal.
     rootfs::setRoot(root.path());
     outside.write("/f", "host");
     ::chmod(outside.host("/f").c_str(), 0644);
-    root.symlink(outside.path(), "/flash/out");
-    root.symlink(outside.host("/f"), "/flash/outfile");
+    root.symlink(outside.path(), "/data/out");
+    root.symlink(outside.host("/f"), "/data/outfile");
     root.mkdirs(outside.path());  // the same path inside the root
 
-    EXPECT_EQ(rootfs::truncateCreate("/flash/out/new"), 0);
-    EXPECT_EQ(rootfs::mkdir("/flash/out/dir", 0755), 0);
-    EXPECT_EQ(rootfs::symlink("x", "/flash/out/link"), 0);
-    EXPECT_EQ(rootfs::chmod("/flash/outfile", 0600), -1);
+    EXPECT_EQ(rootfs::truncateCreate("/data/out/new"), 0);
+    EXPECT_EQ(rootfs::mkdir("/data/out/dir", 0755), 0);
+    EXPECT_EQ(rootfs::symlink("x", "/data/out/link"), 0);
+    EXPECT_EQ(rootfs::chmod("/data/outfile", 0600), -1);
     EXPECT_EQ(outside.tree(), "/f\n");
     EXPECT_EQ(hostMode(outside.host("/f")), 0644u);
     EXPECT_TRUE(root.exists(outside.path() + "/new"));
