@@ -133,6 +133,15 @@ def perf_top(path, n=15):
     return rows
 
 
+def perf_dso(path):
+    rows = []
+    for line in read(path).splitlines():
+        m = re.match(r"\s*([\d.]+)%\s+(\S+)\s*$", line)
+        if m:
+            rows.append((float(m.group(1)), m.group(2)))
+    return rows
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--out", required=True)
@@ -326,6 +335,24 @@ def main():
         w("```\n")
 
     prof = []
+    shares = {}
+    for p in ("system", "small"):
+        for fs in ("tmpfs", "disk"):
+            rows = perf_dso(os.path.join(out, f"perf-{p}-{fs}-dso.txt"))
+            if rows:
+                shares[(p, fs)] = dict((d, pct) for pct, d in rows)
+    if shares:
+        objs = []
+        for v in shares.values():
+            for d, pct in sorted(v.items(), key=lambda kv: -kv[1]):
+                if pct >= 0.5 and d not in objs:
+                    objs.append(d)
+        prof.append("### Where the time goes: perf samples by object\n")
+        prof.append("| profile, file system | " + " | ".join(objs) + " |")
+        prof.append("|---|" + "---:|" * len(objs))
+        for (p, fs), v in shares.items():
+            prof.append(f"| {p}, {fs} | " + " | ".join(f"{v.get(d, 0):.1f} %" for d in objs) + " |")
+        prof.append("")
     for p in ("system", "small"):
         total, rows = callgrind_top(os.path.join(out, f"callgrind-{p}-self.txt"))
         if rows:

@@ -1,7 +1,8 @@
 // A database directory built from the input (meta files, state files, a
 // schedule file, an image): loaded, listed, and its schedule carried out
 // into a manifest that is applied, so that removals named by damaged
-// records are exercised against the scratch root.
+// records are exercised against the scratch root: nothing outside the
+// installer's places may change.
 #include <sstream>
 
 #include "engine/schedule.h"
@@ -14,6 +15,7 @@
 // Input: file records over kDatabaseFiles.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     freshFuzzRoot({"/flash/var/pdb", "/ram/pdb", "/rw/pckg/.images"});
+    plantSentinels();
     quietInstaller();
     writeFuzzRecords(kDatabaseFiles, kDatabaseFileCount, data, size);
     Installer& installer = Installer::instance();
@@ -23,5 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FileManifest manifest;
     applySchedule(installer, manifest, 1);
     manifest.apply(false);
+    checkUntouched();
     return 0;
 }

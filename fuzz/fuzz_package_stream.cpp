@@ -1,6 +1,7 @@
 // Package files through the install paths into a manifest on a scratch root,
 // which is then saved and loaded back (it must come back unchanged) and
-// applied (whatever was staged must stay inside the root).
+// applied (whatever was staged must stay inside /flash and the installer's
+// own places: fuzz_root.h's sentinels).
 //
 // Two forms of input:
 // - a package stream, as it would arrive on standard input, given to
@@ -12,7 +13,6 @@
 //   and markers for the normal pass: loading, the schedule, discovery,
 //   resolution and the upgrade driver. Package files and images are
 //   re-signed the same way.
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,18 +40,7 @@ void checkSavedManifest(const FileManifest& manifest) {
     if (!manifest.save("/ram/MANIFEST")) return;
     FileManifest loaded;
     loaded.load("/ram/MANIFEST");
-    auto same = [](const auto& a, const auto& b) {
-        const auto kind = [](EntryKind k) {
-            return k == EntryKind::StagedFile ? EntryKind::Move : k;
-        };
-        return a.first == b.first && kind(a.second.kind) == kind(b.second.kind) &&
-               a.second.source == b.second.source;
-    };
-    const FileManifest::Map& before = manifest.entries();
-    const FileManifest::Map& after = loaded.entries();
-    if (before.size() == after.size() &&
-        std::equal(before.begin(), before.end(), after.begin(), same))
-        return;
+    if (sameManifestFile(manifest, loaded)) return;
     std::fprintf(stderr, "saved manifest does not load back as staged\n");
     std::abort();
 }
@@ -69,6 +58,7 @@ void fromStream(const uint8_t* data, size_t size) {
                &imageDir, &bootFlag);
     checkSavedManifest(manifest);
     manifest.apply(false);
+    checkUntouched();
 }
 
 bool endsWith(const std::string& s, const char* tail) {
@@ -96,6 +86,7 @@ void normalPass(const uint8_t* data, size_t size) {
     } else {
         manifest.apply(false);
     }
+    checkUntouched();
     // The post-install log is left out: writing it syncs the whole machine.
 }
 
@@ -103,6 +94,7 @@ void normalPass(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     freshFuzzRoot({kDirs[0], kDirs[1], kDirs[2], kDirs[3], kDirs[4]});
+    plantSentinels();
     quietInstaller();
     Installer::instance().arch = "i386";
     if (size >= 4 && std::memcmp(data, kTreeMagic, 4) == 0) {

@@ -2,13 +2,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "model/installer.h"
 #include "txn/durability.h"
+#include "txn/manifest.h"
 #include "txn/rootfs.h"
 
 // The harness prepares the scratch root from the host's side; the code under
@@ -78,6 +81,50 @@ void writeFuzzRecords(const char* const files[], size_t count, const uint8_t* da
         }
         pos += length;
     }
+}
+
+namespace {
+
+const char* const kSentinels[] = {"/etc/passwd", "/keep", "/flashx/keep"};
+const char* const kTopLevel[] = {"flash", "ram", "rw", "tmp", "etc", "keep", "flashx"};
+constexpr char kSentinelText[] = "root:x:0:0::/root:/bin/sh\n";
+
+std::string hostRead(const std::string& inside) {
+    std::ifstream in(rootPath() + inside, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+void plantSentinels() {
+    for (const char* s : kSentinels)
+        writeFuzzFile(s, reinterpret_cast<const uint8_t*>(kSentinelText), sizeof kSentinelText - 1);
+}
+
+void checkUntouched() {
+    for (const char* s : kSentinels) {
+        if (hostRead(s) == kSentinelText) continue;
+        std::fprintf(stderr, "the installer changed %s\n", s);
+        std::abort();
+    }
+    std::error_code ec;
+    for (const auto& entry : stdfs::directory_iterator(rootPath(), ec)) {
+        const std::string name = entry.path().filename();
+        if (std::find(std::begin(kTopLevel), std::end(kTopLevel), name) != std::end(kTopLevel))
+            continue;
+        std::fprintf(stderr, "the installer made /%s\n", name.c_str());
+        std::abort();
+    }
+}
+
+bool sameManifestFile(const FileManifest& a, const FileManifest& b) {
+    auto kind = [](EntryKind k) { return k == EntryKind::StagedFile ? EntryKind::Move : k; };
+    auto same = [&kind](const auto& x, const auto& y) {
+        return x.first == y.first && kind(x.second.kind) == kind(y.second.kind) &&
+               x.second.source == y.second.source;
+    };
+    return a.entries().size() == b.entries().size() &&
+           std::equal(a.entries().begin(), a.entries().end(), b.entries().begin(), same);
 }
 
 void quietInstaller() {

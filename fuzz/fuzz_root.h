@@ -7,6 +7,8 @@
 #include <initializer_list>
 #include <string>
 
+class FileManifest;
+
 // Empties the scratch root, creates the given directories (paths inside the
 // root) and points the file layer at it.
 void freshFuzzRoot(std::initializer_list<const char*> dirs);
@@ -17,6 +19,15 @@ void writeFuzzFile(const std::string& inside, const uint8_t* data, size_t size);
 // may change each file's bytes before they are written.
 void writeFuzzRecords(const char* const files[], size_t count, const uint8_t* data, size_t size,
                       void (*adjust)(const std::string& file, std::string& bytes) = nullptr);
+// Files the installer must never change: /etc/passwd, /keep and
+// /flashx/keep (a name that /flash is a prefix of). checkUntouched aborts
+// when one of them changed or went, or when something new appeared at the
+// top of the root outside /flash, /ram, /rw and /tmp.
+void plantSentinels();
+void checkUntouched();
+// True when two manifests hold the same entries as the manifest file shows
+// them (a staged file is written as a move).
+bool sameManifestFile(const FileManifest& a, const FileManifest& b);
 // Resets the installer context and sends its output to /dev/null (to
 // standard output when FUZZ_VERBOSE is set).
 void quietInstaller();

@@ -58,11 +58,18 @@ std::vector<std::string> samplePackages() {
     qpk::PackageSpec older = single;
     older.version = makeVersion(7, 0, 0x66, 0);
     older.depends.clear();
+    // A name with a blank, as the schedule keys allow ("foo bar+").
+    qpk::PackageSpec spaced = member;
+    spaced.name = "foo bar+";
     std::string singleFile = qpk::buildPackage(single, keys);
     std::string bundleFile = qpk::buildBundle(
         bundle, {qpk::buildPackage(member, keys), qpk::buildPackage(second, keys)});
-    return {singleFile, qpk::buildPackage(sha, keys), bundleFile, qpk::buildPackage(odd, keys),
-            qpk::buildPackage(older, keys)};
+    return {singleFile,
+            qpk::buildPackage(sha, keys),
+            bundleFile,
+            qpk::buildPackage(odd, keys),
+            qpk::buildPackage(older, keys),
+            qpk::buildPackage(spaced, keys)};
 }
 
 // Marks every signature part for re-signing (resign.h): the parts of a
@@ -124,8 +131,11 @@ int main(int argc, char** argv) {
                      record(6, "auto\n") + record(8, packages[2]) + record(10, "disable now\n") +
                      record(12, "x\n") + record(13, "1 2\n");
     put(out + "/database", "seed0", db);
+    // Loaded for a commit (odd length) and for a cancel (even length).
     put(out + "/manifest_load", "seed0",
         "M /flash/a /ram/tmpAAAAAA\nU /flash/b\nL /flash/c /flash/a\nM /flash/d /ram/x y\n");
+    put(out + "/manifest_load", "seed1",
+        "U /flash/d\nM /flash/new/file /ram/tmpAAAAAA\nL /flash/link link text\n");
     put(out + "/legacy_signature", "seed0", std::string(80, '\x01'));
     return 0;
 }

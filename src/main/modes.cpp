@@ -52,6 +52,12 @@ int shortfallKb(int64_t spare) {
 
 }  // namespace
 
+// A change that could not be applied fails the run: 28 when the device was
+// full, as for an upgrade refused for want of space, else 1.
+static int applyFailureStatus(const FileManifest& manifest) {
+    return manifest.applyError() == ENOSPC ? 28 : SET_BAD;
+}
+
 int runShow(Installer& installer) {
     showPackageList(installer, std::cout);
     return 0;
@@ -98,7 +104,7 @@ int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions&
             manifest.stageMove("/flash/var/pdb/image", imageDir + "image");
         }
         if (stagePackagesChanged(installer, manifest)) {
-            manifest.apply(false);
+            if (!manifest.apply(false)) status = applyFailureStatus(manifest);
         } else {
             manifest.cancel();
             status = SET_BAD;
@@ -135,8 +141,13 @@ int runNormalPass(Installer& installer, FileManifest& manifest, const RunOptions
     }
     if (!options.applyNow && !manifest.empty() && !saveChanges(installer, manifest))
         installed.clear();
+    // The changes go in before the "installed" lines, so that a move that
+    // fails (reported by apply) is not followed by a claim of success.
+    if (options.applyNow && !manifest.empty() && !manifest.apply(false)) {
+        installed.clear();
+        status = applyFailureStatus(manifest);
+    }
     for (const Package& p : installed) installer.info("installed %s", nameWithVersion(p).c_str());
-    if (options.applyNow && !manifest.empty()) manifest.apply(false);
     writePostLog(installer);
     return status;
 }

@@ -53,11 +53,14 @@ MoveResult moveIntoPlace(const std::string& source, const std::string& target, b
     }
     if (rc == 0) return MoveResult::Moved;
     MoveResult result = MoveResult::Failed;
+    int error = errno;
     if (errno == EXDEV) {
-        if (copyFile(source, target, showSpinner))
+        if (copyFile(source, target, showSpinner)) {
             result = MoveResult::Moved;
-        else
+        } else {
+            error = errno;
             std::perror("copy");
+        }
     } else {
         std::perror("rename");
         // Already moved by an earlier, interrupted apply of a saved manifest.
@@ -65,6 +68,7 @@ MoveResult moveIntoPlace(const std::string& source, const std::string& target, b
         if (rootfs::lstat(source, &st) != 0) result = MoveResult::NoSource;
     }
     if (owned) rootfs::unlink(source);
+    errno = error;  // the cause, for the caller's exit status
     return result;
 }
 
@@ -148,8 +152,9 @@ std::unique_ptr<OutFile> FileManifest::createStaged(const std::string& target, u
     return out;
 }
 
-void FileManifest::apply(bool showSpinner) {
-    if (entries_.empty()) return;
+bool FileManifest::apply(bool showSpinner) {
+    applyError_ = 0;
+    if (entries_.empty()) return true;
     ApplyDurability durable;
     // Pass 1: removals and links, so that a move never lands in a directory
     // that is about to be removed.
@@ -179,13 +184,18 @@ void FileManifest::apply(bool showSpinner) {
                     continue;
                 }
                 durable.beforeMove(entry.source);
-                if (moveIntoPlace(entry.source, target, owned, showSpinner) == MoveResult::Failed)
+                if (moveIntoPlace(entry.source, target, owned, showSpinner) == MoveResult::Failed) {
+                    if (allMoved) applyError_ = errno;
                     allMoved = false;
+                }
                 durable.changed(target);
             }
         }
+        durable.afterMoves();
+        return allMoved;
     }
     durable.afterMoves();
+    return true;
 }
 
 void FileManifest::cancel() {

@@ -41,8 +41,11 @@ class FileManifest {
                                           mode_t mode);
     // Removals and links first, then the moves, those that complete a
     // package's install (its record's "version" or "image") last and only
-    // when no other move failed; entries stay.
-    void apply(bool showSpinner);
+    // when no other move failed; entries stay. False when a move failed (the
+    // error was reported with perror; errno of the first failure is kept in
+    // applyError()).
+    bool apply(bool showSpinner);
+    int applyError() const { return applyError_; }
     // Drops every entry and deletes the staged temporary files.
     void cancel();
     bool save(const std::string& path) const;
@@ -53,6 +56,7 @@ class FileManifest {
 
   private:
     Map entries_;
+    int applyError_ = 0;
 };
 
 std::string parentDirectory(const std::string& path);

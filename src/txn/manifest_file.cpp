@@ -1,6 +1,7 @@
 // The manifest file ("/ram/MANIFEST"): one line per entry, "U target",
 // "L target text" or "M target source". The last field is the rest of the
 // line, so a source or link text may contain blanks; a target may not.
+#include <cerrno>
 #include <string>
 
 #include "txn/manifest.h"
@@ -38,11 +39,26 @@ bool loadLine(FileManifest& manifest, const std::string& line) {
     return true;  // other letters: the line is skipped
 }
 
+// False for an entry whose line would load back as another entry: load
+// splits at the first two blanks and stops at a line feed, so a target may
+// hold neither (nor be empty), and a source may not hold a line feed (nor be
+// empty, which load refuses). Such a line could have a later commit remove
+// or replace a file that the run never staged.
+bool savable(const std::string& target, const ManifestEntry& entry) {
+    if (target.empty() || target.find_first_of(" \n") != std::string::npos) return false;
+    if (entry.kind == EntryKind::Remove) return true;
+    return !entry.source.empty() && entry.source.find('\n') == std::string::npos;
+}
+
 }  // namespace
 
 bool FileManifest::save(const std::string& path) const {
     std::string text;
     for (const auto& [target, entry] : entries_) {
+        if (!savable(target, entry)) {
+            errno = EINVAL;
+            return false;
+        }
         text += letterOf(entry.kind);
         text += ' ';
         text += target;

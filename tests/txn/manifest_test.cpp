@@ -232,6 +232,33 @@ TEST_F(ManifestTest, LoadEdgeCases) {
     EXPECT_FALSE(m.load("/missing"));
 }
 
+// An entry that the file cannot hold faithfully makes save fail without
+// writing: read back, "U /var/pdb/foo bar/files" would remove /var/pdb/foo.
+TEST_F(ManifestTest, SaveRefusesEntriesThatWouldLoadBackAsOthers) {
+    struct Case {
+        const char* target;
+        EntryKind kind;
+        const char* source;
+    } cases[] = {
+        {"/flash/var/pdb/foo bar/files", EntryKind::Remove, ""},
+        {"/flash/a b", EntryKind::Move, "/ram/tmpAAAAAA"},
+        {"/flash/a\nU /flash/b", EntryKind::Symlink, "text"},
+        {"", EntryKind::Remove, ""},
+        {"/flash/a", EntryKind::Move, "/ram/x\nU /flash/b"},
+        {"/flash/a", EntryKind::Symlink, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        FileManifest m;
+        m.stage("/flash/ok", EntryKind::Remove, "");
+        m.stage(c.target, c.kind, c.source);
+        errno = 0;
+        EXPECT_FALSE(m.save("/saved"));
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_FALSE(root.exists("/saved"));
+    }
+}
+
 TEST(ManifestHelpers, ParentDirectory) {
     const std::pair<const char*, const char*> cases[] = {
         {"/a/b", "/a"}, {"/a/b/", "/a"}, {"a/b//", "a"}, {"/a", "/"},
