@@ -87,8 +87,8 @@ inline std::vector<qpk::FileEntry> files(uint64_t seed, size_t total, size_t fil
     return out;
 }
 
-inline qpk::PackageSpec spec(const std::string& name, std::vector<qpk::FileEntry> files) {
-    qpk::PackageSpec s;
+inline qpk::PackageRecipe recipe(const std::string& name, std::vector<qpk::FileEntry> files) {
+    qpk::PackageRecipe s;
     s.name = name;
     s.version = 0x07106600;  // 7.16
     s.buildTime = 1700000000;

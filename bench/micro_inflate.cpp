@@ -93,8 +93,9 @@ BENCHMARK(BM_InflateRecordWalk)->Arg(0)->Arg(1)->ArgName("small")->Unit(benchmar
 // stream with the SHA-1 digest, the inflater, the record walk.
 void BM_InflateFromPackageFile(benchmark::State& state) {
     static const std::string path = [] {
-        qpk::PackageSpec spec = benchdata::spec("big", benchdata::files(11, 24u << 20, 256u << 10));
-        return benchdata::writeTemp(qpk::buildPackage(spec, qpk::developmentKeys()));
+        qpk::PackageRecipe recipe =
+            benchdata::recipe("big", benchdata::files(11, 24u << 20, 256u << 10));
+        return benchdata::writeTemp(qpk::buildPackage(recipe, qpk::developmentKeys()));
     }();
     for (auto _ : state) {
         InFile file(path);

@@ -18,7 +18,7 @@ struct LargePackage {
 
 const LargePackage& largePackage() {
     static const LargePackage package = [] {
-        qpk::PackageSpec s = benchdata::spec("large", benchdata::files(7, 48u << 20, 4u << 20));
+        qpk::PackageRecipe s = benchdata::recipe("large", benchdata::files(7, 48u << 20, 4u << 20));
         std::string bytes = qpk::buildPackage(s, qpk::developmentKeys());
         LargePackage p;
         p.size = bytes.size();

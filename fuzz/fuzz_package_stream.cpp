@@ -1,7 +1,8 @@
 // Package files through the install paths into a manifest on a scratch root,
 // which is then saved and loaded back (it must come back unchanged) and
-// applied (whatever was staged must stay inside /flash and the installer's
-// own places: fuzz_root.h's sentinels).
+// applied: whatever was staged must stay inside /flash and the installer's
+// own places (fuzz_root.h's sentinels), and the database records written
+// must read back as written.
 //
 // Two forms of input:
 // - a package stream, as it would arrive on standard input, given to
@@ -13,10 +14,12 @@
 //   and markers for the normal pass: loading, the schedule, discovery,
 //   resolution and the upgrade driver. Package files and images are
 //   re-signed the same way.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <vector>
 
 #include "engine/admission.h"
 #include "engine/install.h"
@@ -45,6 +48,44 @@ void checkSavedManifest(const FileManifest& manifest) {
     std::abort();
 }
 
+bool sameRefs(const std::vector<PackageRef>& a, const std::vector<PackageRef>& b, bool weight) {
+    auto same = [weight](const PackageRef& x, const PackageRef& y) {
+        return x.name == y.name && x.minVersion == y.minVersion && x.maxVersion == y.maxVersion &&
+               (!weight || x.weight == y.weight);
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), same);
+}
+
+// The reference lists of the records this run wrote (and applied) must read
+// back as the packages the installer now holds; otherwise the next start-up
+// would see another package, or schedule it for removal as damaged. Bundle
+// members and packages that keep their image are loaded from the image,
+// their lists are a fallback only.
+void checkWrittenRecords(const FileManifest& manifest) {
+    for (const auto& p : Installer::instance().packages) {
+        if (!p->bundleRef.name.empty() || p->keepsImage) continue;
+        const std::string dir = PackageDatabase::recordDir(*p);
+        const struct {
+            const char* file;
+            const std::vector<PackageRef>& refs;
+            bool weight;
+        } lists[] = {{"deps", p->depends, false},
+                     {"provides", p->provides, true},
+                     {"conflicts", p->conflicts, false}};
+        for (const auto& list : lists) {
+            const auto staged = manifest.entries().find(dir + list.file);
+            if (staged == manifest.entries().end() || staged->second.kind != EntryKind::StagedFile)
+                continue;
+            std::vector<PackageRef> back;
+            if (PackageDatabase::readRefFile(dir + list.file, back, list.weight) &&
+                sameRefs(back, list.refs, list.weight))
+                continue;
+            std::fprintf(stderr, "%s%s does not read back as written\n", dir.c_str(), list.file);
+            std::abort();
+        }
+    }
+}
+
 void fromStream(const uint8_t* data, size_t size) {
     std::string file(reinterpret_cast<const char*>(data), size);
     resignMarked(file);
@@ -59,6 +100,7 @@ void fromStream(const uint8_t* data, size_t size) {
     checkSavedManifest(manifest);
     manifest.apply(false);
     checkUntouched();
+    checkWrittenRecords(manifest);
 }
 
 bool endsWith(const std::string& s, const char* tail) {
@@ -85,6 +127,7 @@ void normalPass(const uint8_t* data, size_t size) {
         manifest.cancel();
     } else {
         manifest.apply(false);
+        checkWrittenRecords(manifest);
     }
     checkUntouched();
     // The post-install log is left out: writing it syncs the whole machine.

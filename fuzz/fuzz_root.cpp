@@ -26,9 +26,13 @@ void removeRoot();
 // still name it.
 const std::string& rootPath() {
     static const std::string* root = [] {
-        // A memory file system where there is one: every input rewrites the
-        // tree, and the flushes of an apply cost nothing there.
-        auto* path = new std::string("/dev/shm/fuzzroot.XXXXXX");
+        // Below FUZZ_SCRATCH when set (scripts/fuzz removes it afterwards, so
+        // that the roots of crashed runs go too), else on a memory file
+        // system where there is one: every input rewrites the tree, and the
+        // flushes of an apply cost nothing there.
+        const char* scratch = std::getenv("FUZZ_SCRATCH");
+        auto* path =
+            new std::string(std::string(scratch ? scratch : "/dev/shm") + "/fuzzroot.XXXXXX");
         if (!::mkdtemp(path->data())) {
             *path = "/tmp/fuzzroot.XXXXXX";
             if (!::mkdtemp(path->data())) std::abort();

@@ -21,7 +21,7 @@ void put(const std::string& dir, const std::string& name, const std::string& byt
 
 std::vector<std::string> samplePackages() {
     const qpk::SigningKeys& keys = qpk::developmentKeys();
-    qpk::PackageSpec single;
+    qpk::PackageRecipe single;
     single.name = "tool";
     single.version = makeVersion(7, 1, 0x66, 0);
     single.buildTime = 1000;
@@ -34,32 +34,32 @@ std::vector<std::string> samplePackages() {
                     {"/etc/tool.conf", 0100644, "a=1\n", 0},
                     {"lib/only-class-2", 0100644, "x", 2},
                     {"dir", 0040755, "", 0}};
-    qpk::PackageSpec sha = single;
+    qpk::PackageRecipe sha = single;
     sha.name = "shatool";
     sha.sha256 = true;
-    qpk::PackageSpec member = single;
+    qpk::PackageRecipe member = single;
     member.name = "member";
     member.depends.clear();
-    qpk::PackageSpec second = member;
+    qpk::PackageRecipe second = member;
     second.name = "second";
-    qpk::BundleSpec bundle;
+    qpk::BundleRecipe bundle;
     bundle.name = "system";
     bundle.version = makeVersion(7, 1, 0x66, 0);
     bundle.buildTime = 1000;
     bundle.keepImagePayload = "payload";
     bundle.defaultDisabled = {{"second", 0, 0, 0}};
     // Records that extraction must refuse or keep inside /flash.
-    qpk::PackageSpec odd = member;
+    qpk::PackageRecipe odd = member;
     odd.name = "odd";
     odd.files = {{"../../etc/escape", 0100644, "x", 0},
                  {"bin/link", 0120777, "/etc/passwd", 0},
                  {"dev/node", 0020644, "", 0},
                  {"bin/../../x", 0100644, "y", 0}};
-    qpk::PackageSpec older = single;
+    qpk::PackageRecipe older = single;
     older.version = makeVersion(7, 0, 0x66, 0);
     older.depends.clear();
     // A name with a blank, as the schedule keys allow ("foo bar+").
-    qpk::PackageSpec spaced = member;
+    qpk::PackageRecipe spaced = member;
     spaced.name = "foo bar+";
     std::string singleFile = qpk::buildPackage(single, keys);
     std::string bundleFile = qpk::buildBundle(

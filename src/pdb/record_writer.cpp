@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <cerrno>
 #include <string_view>
 
 #include "output/messages.h"
 #include "pdb/database.h"
+#include "pdb/text_scanner.h"
 #include "txn/manifest.h"
 
 namespace {
@@ -50,6 +52,17 @@ std::string fileListContent(const std::set<std::string>& files) {
     return text;
 }
 
+// Names the list files can hold: the reader splits at white space, so an
+// empty name or one with a blank would read back as another entry or not at
+// all, and the next start-up would take the package for damaged and remove it.
+bool recordableRefs(const std::vector<PackageRef>& refs) {
+    return std::all_of(refs.begin(), refs.end(), [](const PackageRef& ref) {
+        return !ref.name.empty() && std::none_of(ref.name.begin(), ref.name.end(), [](char c) {
+            return isBlank(static_cast<unsigned char>(c));
+        });
+    });
+}
+
 // Stages one meta file with its content. On failure the package's create
 // failure is reported (with the error of the failed write) and false returned.
 bool stageMetaFile(InstalledPackage& package, FileManifest& manifest, const std::string& path,
@@ -92,6 +105,14 @@ bool PackageDatabase::stageStateFile(FileManifest& manifest, const std::string& 
 bool PackageDatabase::writeRecord(InstalledPackage& package, FileManifest& manifest) {
     const std::string dir = recordDir(package);
     if (!package.keepsImage && !(package.flags & FLAG_NO_META)) {
+        // A stand-alone package is loaded from these files alone (a bundle
+        // member from its bundle's image).
+        if (package.bundleRef.name.empty() &&
+            !(recordableRefs(package.depends) && recordableRefs(package.provides) &&
+              recordableRefs(package.conflicts))) {
+            reportBrokenPackage(package);
+            return false;
+        }
         if (!stageMetaFile(package, manifest, dir + "version", 32, "meta/version",
                            versionContent(package)))
             return false;

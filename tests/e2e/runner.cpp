@@ -283,29 +283,29 @@ bool buildBlob(const std::vector<std::string>& words,
         options.emplace_back(words[k].substr(0, eq), words[k].substr(eq + 1));
         if (options.back().first == "bundle-of") bundle = true;
     }
-    qpk::PackageSpec spec;
-    qpk::BundleSpec bspec;
+    qpk::PackageRecipe recipe;
+    qpk::BundleRecipe brecipe;
     std::vector<std::string> members;
     bool haveVersion = false, signedPackage = true;
     uint32_t cut = 0;
     for (const auto& [key, value] : options) {
         bool ok = true, flag = false;
         if (key == "name") {
-            spec.name = bspec.name = value;
+            recipe.name = brecipe.name = value;
         } else if (key == "version") {
-            ok = parseVersion(value, spec.version);
-            bspec.version = spec.version;
+            ok = parseVersion(value, recipe.version);
+            brecipe.version = recipe.version;
             haveVersion = true;
         } else if (key == "build-time") {
-            ok = parseNumber(value, spec.buildTime);
-            bspec.buildTime = spec.buildTime;
+            ok = parseNumber(value, recipe.buildTime);
+            brecipe.buildTime = recipe.buildTime;
         } else if (key == "flags") {
-            ok = parseNumber(value, spec.flags);
-            bspec.flags = spec.flags;
+            ok = parseNumber(value, recipe.flags);
+            brecipe.flags = recipe.flags;
         } else if (key == "keep-image") {
-            spec.keepImagePayload = bspec.keepImagePayload = value;
+            recipe.keepImagePayload = brecipe.keepImagePayload = value;
         } else if (key == "arch") {
-            spec.architecture = bspec.architecture = value;
+            recipe.architecture = brecipe.architecture = value;
         } else if (key == "cut") {
             ok = parseNumber(value, cut);
         } else if (bundle && key == "bundle-of") {
@@ -318,48 +318,48 @@ bool buildBlob(const std::vector<std::string>& words,
                 members.push_back(it->second);
             }
         } else if (bundle && key == "default-disabled") {
-            ok = parseRefs(value, bspec.defaultDisabled, error);
+            ok = parseRefs(value, brecipe.defaultDisabled, error);
         } else if (bundle && key == "after-members") {
-            bspec.partsAfterMembers.emplace_back();
-            ok = parseRawPart(value, bspec.partsAfterMembers.back());
+            brecipe.partsAfterMembers.emplace_back();
+            ok = parseRawPart(value, brecipe.partsAfterMembers.back());
         } else if (bundle) {
             ok = false;
         } else if (key == "note") {
-            spec.note = value;
+            recipe.note = value;
         } else if (key == "text24") {
-            spec.text24 = value;
+            recipe.text24 = value;
         } else if (key == "text2") {
-            spec.text2 = value;
+            recipe.text2 = value;
         } else if (key == "depends") {
-            ok = parseRefs(value, spec.depends, error);
+            ok = parseRefs(value, recipe.depends, error);
         } else if (key == "provides") {
-            ok = parseRefs(value, spec.provides, error);
+            ok = parseRefs(value, recipe.provides, error);
         } else if (key == "conflicts") {
-            ok = parseRefs(value, spec.conflicts, error);
+            ok = parseRefs(value, recipe.conflicts, error);
         } else if (key == "file" || key == "exec") {
             // NAME:CONTENTS; the contents may hold further colons.
             size_t colon = value.find(':');
             ok = colon != std::string::npos;
             if (ok)
-                spec.files.push_back({value.substr(0, colon),
-                                      uint16_t(key == "exec" ? 0100755 : 0100644),
-                                      value.substr(colon + 1), 0});
+                recipe.files.push_back({value.substr(0, colon),
+                                        uint16_t(key == "exec" ? 0100755 : 0100644),
+                                        value.substr(colon + 1), 0});
         } else if (key == "dirent") {
-            spec.files.push_back({value, 040755, "", 0});
+            recipe.files.push_back({value, 040755, "", 0});
         } else if (key == "flags-word") {
-            ok = parseBool(value, spec.withFlagsWord);
+            ok = parseBool(value, recipe.withFlagsWord);
         } else if (key == "sha256") {
-            ok = parseBool(value, spec.sha256);
+            ok = parseBool(value, recipe.sha256);
         } else if (key == "unrecorded") {
-            ok = parseBool(value, spec.unrecorded);
+            ok = parseBool(value, recipe.unrecorded);
         } else if (key == "signed") {
             ok = parseBool(value, signedPackage);
         } else if (key == "signature") {
             ok = parseBool(value, flag);
-            spec.withSignature = flag;
+            recipe.withSignature = flag;
         } else if (key == "after-signature") {
-            spec.partsAfterSignature.emplace_back();
-            ok = parseRawPart(value, spec.partsAfterSignature.back());
+            recipe.partsAfterSignature.emplace_back();
+            ok = parseRawPart(value, recipe.partsAfterSignature.back());
         } else {
             ok = false;
         }
@@ -368,14 +368,15 @@ bool buildBlob(const std::vector<std::string>& words,
             return false;
         }
     }
-    if (spec.name.empty() || !haveVersion) {
+    if (recipe.name.empty() || !haveVersion) {
         error = "a package needs name= and version=";
         return false;
     }
     if (bundle) {
-        out = qpk::buildBundle(bspec, members);
+        out = qpk::buildBundle(brecipe, members);
     } else {
-        out = qpk::buildPackage(spec, signedPackage ? qpk::developmentKeys() : qpk::SigningKeys());
+        out =
+            qpk::buildPackage(recipe, signedPackage ? qpk::developmentKeys() : qpk::SigningKeys());
     }
     if (out.empty()) {
         error = "the builder made no package";

@@ -33,7 +33,7 @@ std::string installedFile(const std::string& name) {
 }
 
 std::string memberImage(const InstalledPackage& m) {
-    qpk::PackageSpec file;
+    qpk::PackageRecipe file;
     file.name = m.name;
     file.version = m.version;
     file.buildTime = m.buildTime;
@@ -64,7 +64,7 @@ DatabaseScenario::DatabaseScenario(const std::vector<const char*>& lines) {
         parse(p, rest);
         const std::string dir = dirOf(p.name);
         if (isBundle) {
-            qpk::BundleSpec file;
+            qpk::BundleRecipe file;
             file.name = p.name;
             file.version = p.version;
             file.buildTime = p.buildTime;

@@ -19,9 +19,9 @@
 namespace installtest {
 
 // A package with one file "bin/<name>" holding "<name> <version>".
-inline qpk::PackageSpec spec(const std::string& name, const char* version = "1.0",
-                             uint32_t built = 1) {
-    qpk::PackageSpec s;
+inline qpk::PackageRecipe recipe(const std::string& name, const char* version = "1.0",
+                                 uint32_t built = 1) {
+    qpk::PackageRecipe s;
     s.name = name;
     s.version = enginetest::ver(version);
     s.buildTime = built;
@@ -29,13 +29,13 @@ inline qpk::PackageSpec spec(const std::string& name, const char* version = "1.0
     return s;
 }
 
-inline std::string signedPackage(const qpk::PackageSpec& s) {
+inline std::string signedPackage(const qpk::PackageRecipe& s) {
     return qpk::buildPackage(s, qpk::developmentKeys());
 }
 
-inline qpk::BundleSpec bundleSpec(const std::string& name, const char* version = "1.0",
-                                  uint32_t built = 1) {
-    qpk::BundleSpec b;
+inline qpk::BundleRecipe bundleRecipe(const std::string& name, const char* version = "1.0",
+                                      uint32_t built = 1) {
+    qpk::BundleRecipe b;
     b.name = name;
     b.version = enginetest::ver(version);
     b.buildTime = built;

@@ -14,7 +14,7 @@ using InstallOne = InstallTest;
 TEST_F(InstallOne, FreshPackageIsExtractedAndRecorded) {
     std::string imageDir = "unchanged";
     uint8_t bootFlag = 7;
-    ASSERT_EQ(install(signedPackage(spec("foo", "1.0")), 0, {}, &imageDir, &bootFlag), SET_OK);
+    ASSERT_EQ(install(signedPackage(recipe("foo", "1.0")), 0, {}, &imageDir, &bootFlag), SET_OK);
     EXPECT_EQ(names(), std::vector<std::string>{"foo"});
     EXPECT_EQ(imageDir, "unchanged");
     EXPECT_EQ(bootFlag, 0);
@@ -29,11 +29,11 @@ TEST_F(InstallOne, FreshPackageIsExtractedAndRecorded) {
 }
 
 TEST_F(InstallOne, UpgradeReplacesTheKnownPackageAndItsFiles) {
-    qpk::PackageSpec v1 = spec("foo", "1.0");
+    qpk::PackageRecipe v1 = recipe("foo", "1.0");
     v1.files.push_back({"bin/old", 0100644, "old", 0});
     preinstall(signedPackage(v1));
 
-    ASSERT_EQ(install(signedPackage(spec("foo", "2.0"))), SET_OK);
+    ASSERT_EQ(install(signedPackage(recipe("foo", "2.0"))), SET_OK);
     ASSERT_EQ(names(), std::vector<std::string>{"foo"});
     EXPECT_EQ(known("foo")->version, ver("2.0"));
     apply();
@@ -91,8 +91,9 @@ TEST_F(InstallOne, CandidateAgainstTheKnownVersion) {
     };
     for (const KnownVersionCase& c : cases) {
         fresh();
-        preinstall(signedPackage(spec("foo", "2.0")));
-        EXPECT_EQ(install(signedPackage(spec("foo", c.candidate)), c.allowance, c.states), c.status)
+        preinstall(signedPackage(recipe("foo", "2.0")));
+        EXPECT_EQ(install(signedPackage(recipe("foo", c.candidate)), c.allowance, c.states),
+                  c.status)
             << c.what;
         ASSERT_NE(known("foo"), nullptr) << c.what;
         EXPECT_EQ(known("foo")->version, ver(c.version)) << c.what;
@@ -104,7 +105,7 @@ TEST_F(InstallOne, CandidateAgainstTheKnownVersion) {
 }
 
 TEST_F(InstallOne, ReinstallReportsTheKnownBootFlag) {
-    qpk::PackageSpec s = spec("kernel", "1.0");
+    qpk::PackageRecipe s = recipe("kernel", "1.0");
     s.flags = FLAG_BOOT_IMAGE;
     preinstall(signedPackage(s));
     uint8_t bootFlag = 0;
@@ -115,7 +116,7 @@ TEST_F(InstallOne, ReinstallReportsTheKnownBootFlag) {
 TEST_F(InstallOne, ConflictingPackageInstallsDisabled) {
     auto bar = record("bar", "", "foo");
     installer.append(std::move(bar));
-    ASSERT_EQ(install(signedPackage(spec("foo"))), SET_OK);
+    ASSERT_EQ(install(signedPackage(recipe("foo"))), SET_OK);
     ASSERT_NE(known("foo"), nullptr);
     EXPECT_TRUE(known("foo")->disabled);
     EXPECT_TRUE(installer.messages.empty());
@@ -126,8 +127,8 @@ TEST_F(InstallOne, ConflictingPackageInstallsDisabled) {
 }
 
 TEST_F(InstallOne, UnrecordedPackageReplacesNothingAndWritesNoRecord) {
-    preinstall(signedPackage(spec("foo", "1.0")));
-    qpk::PackageSpec s = spec("foo", "2.0");
+    preinstall(signedPackage(recipe("foo", "1.0")));
+    qpk::PackageRecipe s = recipe("foo", "2.0");
     s.files = {{"bin/tool", 0100755, "tool", 0}};
     s.unrecorded = true;
     ASSERT_EQ(install(signedPackage(s)), SET_OK);
@@ -142,10 +143,10 @@ TEST_F(InstallOne, UnrecordedPackageReplacesNothingAndWritesNoRecord) {
 TEST_F(InstallOne, NeedMetOnlyByTheReplacedPackageFails) {
     // The old "foo" offered "libx"; the new one needs it but offers it no more.
     installer.append(record("system"));
-    qpk::PackageSpec v1 = spec("foo", "1.0");
+    qpk::PackageRecipe v1 = recipe("foo", "1.0");
     v1.provides = refs("libx");
     preinstall(signedPackage(v1));
-    qpk::PackageSpec v2 = spec("foo", "2.0");
+    qpk::PackageRecipe v2 = recipe("foo", "2.0");
     v2.depends = refs("libx");
     EXPECT_EQ(install(signedPackage(v2)), SET_BAD);
     EXPECT_EQ(known("foo"), nullptr);
@@ -156,47 +157,47 @@ TEST_F(InstallOne, NeedMetOnlyByTheReplacedPackageFails) {
 
 struct BrokenCase {
     const char* what;
-    void (*damage)(qpk::PackageSpec&);
+    void (*damage)(qpk::PackageRecipe&);
     bool broken;
 };
 
 TEST_F(InstallOne, SignatureAndTrailingParts) {
     const BrokenCase cases[] = {
-        {"valid", [](qpk::PackageSpec&) {}, false},
+        {"valid", [](qpk::PackageRecipe&) {}, false},
         {"signature of zeros",
-         [](qpk::PackageSpec& s) { s.signatureOverride = std::string(132, '\0'); }, true},
-        {"no signature part", [](qpk::PackageSpec& s) { s.withSignature = false; }, true},
+         [](qpk::PackageRecipe& s) { s.signatureOverride = std::string(132, '\0'); }, true},
+        {"no signature part", [](qpk::PackageRecipe& s) { s.withSignature = false; }, true},
         {"signature too short",
-         [](qpk::PackageSpec& s) { s.signatureOverride = std::string(67, 'x'); }, true},
+         [](qpk::PackageRecipe& s) { s.signatureOverride = std::string(67, 'x'); }, true},
         {"architecture and empty depends after the signature",
-         [](qpk::PackageSpec& s) {
+         [](qpk::PackageRecipe& s) {
              s.partsAfterSignature = {{PART_ARCHITECTURE, "i386", {}}, {PART_DEPENDS, "", {}}};
          },
          false},
         {"non-empty depends after the signature",
-         [](qpk::PackageSpec& s) {
+         [](qpk::PackageRecipe& s) {
              s.partsAfterSignature = {{PART_DEPENDS, refListPayload(refs("bar")), {}}};
          },
          true},
         {"second package header after the signature",
-         [](qpk::PackageSpec& s) {
+         [](qpk::PackageRecipe& s) {
              s.partsAfterSignature = {{PART_PACKAGE_HEADER, std::string(36, 'a'), {}}};
          },
          true},
         {"files part after the signature",
-         [](qpk::PackageSpec& s) {
+         [](qpk::PackageRecipe& s) {
              s.partsAfterSignature = {{PART_FILES, "", {}}};
          },
          true},
         {"unwanted part after the signature",
-         [](qpk::PackageSpec& s) {
+         [](qpk::PackageRecipe& s) {
              s.partsAfterSignature = {{PART_NOTE, "note", {}}};
          },
          false},
     };
     for (const BrokenCase& c : cases) {
         fresh();
-        qpk::PackageSpec s = spec("foo");
+        qpk::PackageRecipe s = recipe("foo");
         c.damage(s);
         const int status = install(signedPackage(s));
         if (c.broken) {
@@ -218,7 +219,7 @@ TEST_F(InstallOne, SignatureAndTrailingParts) {
 TEST_F(InstallOne, UnsafeNamesAreBroken) {
     for (const char* name : {"", ".", "..", "a/b", "../../etc"}) {
         fresh();
-        EXPECT_EQ(install(signedPackage(spec(name))), SET_BAD) << name;
+        EXPECT_EQ(install(signedPackage(recipe(name))), SET_BAD) << name;
         EXPECT_TRUE(installer.packages.empty()) << name;
         EXPECT_TRUE(manifest.empty()) << name;
         EXPECT_EQ(installer.messages,
@@ -244,7 +245,7 @@ TEST_F(InstallOne, ConvertMarkerForOldSystems) {
     for (const ConvertCase& c : cases) {
         fresh();
         root.write("/rw/CONVERT", "stale");
-        qpk::PackageSpec s = spec(c.name, c.version);
+        qpk::PackageRecipe s = recipe(c.name, c.version);
         s.architecture = c.arch;
         install(signedPackage(s));
         manifest.cancel();
@@ -255,13 +256,13 @@ TEST_F(InstallOne, ConvertMarkerForOldSystems) {
 }
 
 TEST_F(InstallOne, UpgradedMarkerForBootImageAndBranding) {
-    qpk::PackageSpec boot = spec("kernel");
+    qpk::PackageRecipe boot = recipe("kernel");
     boot.flags = FLAG_BOOT_IMAGE;
     ASSERT_EQ(install(signedPackage(boot)), SET_OK);
     EXPECT_TRUE(staged("/flash/UPGRADED"));
     manifest.cancel();
 
-    ASSERT_EQ(install(signedPackage(spec("branding"))), SET_OK);
+    ASSERT_EQ(install(signedPackage(recipe("branding"))), SET_OK);
     EXPECT_TRUE(staged("/flash/UPGRADED"));
     apply();
     EXPECT_EQ(root.read("/flash/UPGRADED"), "");
@@ -269,7 +270,7 @@ TEST_F(InstallOne, UpgradedMarkerForBootImageAndBranding) {
 
 TEST_F(InstallOne, BootImageSwitchLeavesTheFilesButChecksTheSignature) {
     EnvGuard env("bootimage", "1");
-    qpk::PackageSpec s = spec("kernel");
+    qpk::PackageRecipe s = recipe("kernel");
     s.flags = FLAG_BOOT_IMAGE;
     uint8_t bootFlag = 0;
     ASSERT_EQ(install(signedPackage(s), 0, {}, nullptr, &bootFlag), SET_OK);
@@ -280,13 +281,13 @@ TEST_F(InstallOne, BootImageSwitchLeavesTheFilesButChecksTheSignature) {
 
     // A package without the boot flag is extracted as usual.
     bootFlag = 1;
-    ASSERT_EQ(install(signedPackage(spec("plain")), 0, {}, nullptr, &bootFlag), SET_OK);
+    ASSERT_EQ(install(signedPackage(recipe("plain")), 0, {}, nullptr, &bootFlag), SET_OK);
     EXPECT_EQ(bootFlag, 0);
     EXPECT_TRUE(staged("/flash/bin/plain"));
     manifest.cancel();
 
     // The files part that is passed over is still covered by the signature.
-    qpk::PackageSpec tampered = s;
+    qpk::PackageRecipe tampered = s;
     tampered.name = "kernel2";
     std::string file = signedPackage(tampered);
     std::string body = qpk::deflateBytes(qpk::fileRecords(tampered.files), 6);
@@ -299,7 +300,7 @@ TEST_F(InstallOne, BootImageSwitchLeavesTheFilesButChecksTheSignature) {
 }
 
 TEST_F(InstallOne, KeptImagePayloadIsSkipped) {
-    qpk::PackageSpec s = spec("router");
+    qpk::PackageRecipe s = recipe("router");
     s.keepImagePayload = std::string(10000, 'i');
     std::string imageDir;
     ASSERT_EQ(install(signedPackage(s), 0, {}, &imageDir), SET_OK);

@@ -13,17 +13,17 @@ namespace {
 
 using InstallSet = InstallTest;
 
-std::string bundleOf(const qpk::BundleSpec& b, const std::vector<qpk::PackageSpec>& members) {
+std::string bundleOf(const qpk::BundleRecipe& b, const std::vector<qpk::PackageRecipe>& members) {
     std::vector<std::string> files;
-    for (const qpk::PackageSpec& m : members) files.push_back(signedPackage(m));
+    for (const qpk::PackageRecipe& m : members) files.push_back(signedPackage(m));
     return qpk::buildBundle(b, files);
 }
 
 TEST_F(InstallSet, FreshBundleInstallsItsMembers) {
     uint8_t bootFlag = 7;
     std::string imageDir = "unchanged";
-    ASSERT_EQ(install(bundleOf(bundleSpec("base", "2.0"), {spec("a"), spec("b")}), 0, {}, &imageDir,
-                      &bootFlag),
+    ASSERT_EQ(install(bundleOf(bundleRecipe("base", "2.0"), {recipe("a"), recipe("b")}), 0, {},
+                      &imageDir, &bootFlag),
               SET_OK);
     EXPECT_EQ(bootFlag, 0);
     EXPECT_EQ(imageDir, "unchanged");
@@ -44,7 +44,7 @@ TEST_F(InstallSet, FreshBundleInstallsItsMembers) {
 }
 
 TEST_F(InstallSet, CopySinkReceivesTheWholeStream) {
-    const std::string file = bundleOf(bundleSpec("base"), {spec("a")});
+    const std::string file = bundleOf(bundleRecipe("base"), {recipe("a")});
     std::istringstream in(file);
     std::stringbuf copy;
     ASSERT_EQ(installSet(installer, manifest, in, 0, {}, &copy, nullptr, nullptr), SET_OK);
@@ -67,9 +67,9 @@ TEST_F(InstallSet, DefaultDisabledMembers) {
     };
     for (const MemberStateCase& c : cases) {
         fresh();
-        qpk::BundleSpec b = bundleSpec("base");
+        qpk::BundleRecipe b = bundleRecipe("base");
         b.defaultDisabled = refs("b");
-        ASSERT_EQ(install(bundleOf(b, {spec("a"), spec("b")}), 0, c.states), SET_OK) << c.what;
+        ASSERT_EQ(install(bundleOf(b, {recipe("a"), recipe("b")}), 0, c.states), SET_OK) << c.what;
         EXPECT_EQ(names(), c.names) << c.what;
         EXPECT_FALSE(known("a")->disabled) << c.what;
         EXPECT_EQ(bool(known("b")->disabled), c.disabled) << c.what;
@@ -80,17 +80,17 @@ TEST_F(InstallSet, DefaultDisabledMembers) {
 
 TEST_F(InstallSet, ConflictingMemberInstallsDisabledSilently) {
     installer.append(record("other", "", "a"));
-    ASSERT_EQ(install(bundleOf(bundleSpec("base"), {spec("a"), spec("b")})), SET_OK);
+    ASSERT_EQ(install(bundleOf(bundleRecipe("base"), {recipe("a"), recipe("b")})), SET_OK);
     EXPECT_TRUE(known("a")->disabled);
     EXPECT_FALSE(known("b")->disabled);
     EXPECT_TRUE(installer.messages.empty());
 }
 
 TEST_F(InstallSet, MemberDroppedByTheNewBundleIsUninstalled) {
-    preinstall(bundleOf(bundleSpec("base", "1.0"), {spec("a"), spec("b")}));
+    preinstall(bundleOf(bundleRecipe("base", "1.0"), {recipe("a"), recipe("b")}));
     ASSERT_TRUE(root.exists("/flash/bin/b"));
 
-    ASSERT_EQ(install(bundleOf(bundleSpec("base", "2.0"), {spec("a", "2.0")})), SET_OK);
+    ASSERT_EQ(install(bundleOf(bundleRecipe("base", "2.0"), {recipe("a", "2.0")})), SET_OK);
     EXPECT_EQ(names(), (std::vector<std::string>{"base", "a"}));
     EXPECT_EQ(known("base")->version, ver("2.0"));
     apply();
@@ -101,9 +101,9 @@ TEST_F(InstallSet, MemberDroppedByTheNewBundleIsUninstalled) {
 }
 
 TEST_F(InstallSet, OlderBundleIsRefusedAndChangesNothing) {
-    preinstall(bundleOf(bundleSpec("base", "2.0"), {spec("a", "2.0")}));
+    preinstall(bundleOf(bundleRecipe("base", "2.0"), {recipe("a", "2.0")}));
     const std::vector<std::string> before = names();
-    EXPECT_EQ(install(bundleOf(bundleSpec("base", "1.0"), {spec("a", "1.0")})), SET_REFUSED);
+    EXPECT_EQ(install(bundleOf(bundleRecipe("base", "1.0"), {recipe("a", "1.0")})), SET_REFUSED);
     EXPECT_EQ(names(), before);
     EXPECT_EQ(known("base")->version, ver("2.0"));
     EXPECT_TRUE(manifest.empty());
@@ -112,7 +112,7 @@ TEST_F(InstallSet, OlderBundleIsRefusedAndChangesNothing) {
         std::vector<std::string>{
             "WARNING: omitting package base-1.0: newer package base-2.0 is already installed"});
 
-    EXPECT_EQ(install(bundleOf(bundleSpec("base", "1.0"), {spec("a", "1.0")}), ADMIT_OLDER),
+    EXPECT_EQ(install(bundleOf(bundleRecipe("base", "1.0"), {recipe("a", "1.0")}), ADMIT_OLDER),
               SET_OK);
     EXPECT_EQ(known("base")->version, ver("1.0"));
     EXPECT_EQ(known("a")->version, ver("1.0"));
@@ -121,10 +121,10 @@ TEST_F(InstallSet, OlderBundleIsRefusedAndChangesNothing) {
 TEST_F(InstallSet, BundleWithRelationListsIsMalformed) {
     // The known newer bundle would make the admission check speak: it must
     // not be reached.
-    preinstall(bundleOf(bundleSpec("base", "2.0"), {spec("a", "2.0")}));
+    preinstall(bundleOf(bundleRecipe("base", "2.0"), {recipe("a", "2.0")}));
     for (uint16_t type : {PART_DEPENDS, PART_PROVIDES, PART_CONFLICTS}) {
         const std::string file = withPartAfterHeader(
-            bundleOf(bundleSpec("base", "1.0"), {spec("a")}), type, refListPayload(refs("x")));
+            bundleOf(bundleRecipe("base", "1.0"), {recipe("a")}), type, refListPayload(refs("x")));
         EXPECT_EQ(install(file), SET_BAD) << type;
         EXPECT_TRUE(installer.messages.empty()) << type;
         EXPECT_TRUE(manifest.empty()) << type;
@@ -135,7 +135,7 @@ TEST_F(InstallSet, BundleWithRelationListsIsMalformed) {
 TEST_F(InstallSet, DamagedMemberListIsMalformed) {
     std::string list = refListPayload(refs("a b"));
     list.resize(list.size() - 1);
-    EXPECT_EQ(install(withPartAfterHeader(bundleOf(bundleSpec("base"), {spec("a")}),
+    EXPECT_EQ(install(withPartAfterHeader(bundleOf(bundleRecipe("base"), {recipe("a")}),
                                           PART_BUNDLE_MEMBERS, list)),
               SET_BAD);
     EXPECT_EQ(known("a"), nullptr);
@@ -143,34 +143,34 @@ TEST_F(InstallSet, DamagedMemberListIsMalformed) {
 
 struct ShapeCase {
     const char* what;
-    std::vector<qpk::PackageSpec> members;
+    std::vector<qpk::PackageRecipe> members;
     std::optional<std::string> architecture;
     std::vector<qpk::RawPart> after;
     int status;
 };
 
 TEST_F(InstallSet, WhatMayFollowTheMembers) {
-    qpk::PackageSpec foreign = spec("b");
+    qpk::PackageRecipe foreign = recipe("b");
     foreign.architecture = "mipsbe";
     const ShapeCase cases[] = {
         {"no members", {}, {}, {}, SET_EMPTY},
-        {"architecture part after the members", {spec("a")}, "i386", {}, SET_OK},
+        {"architecture part after the members", {recipe("a")}, "i386", {}, SET_OK},
         {"two architecture parts",
-         {spec("a")},
+         {recipe("a")},
          "i386",
          {{PART_ARCHITECTURE, "i386", {}}},
          SET_REFUSED},
         {"member list after the members",
-         {spec("a")},
+         {recipe("a")},
          {},
          {{PART_BUNDLE_MEMBERS, refListPayload({}), {}}},
          SET_REFUSED},
-        {"member carrying the bundle's name", {spec("a"), spec("base")}, {}, {}, SET_REFUSED},
-        {"member refused by the admission check", {spec("a"), foreign}, {}, {}, SET_REFUSED},
+        {"member carrying the bundle's name", {recipe("a"), recipe("base")}, {}, {}, SET_REFUSED},
+        {"member refused by the admission check", {recipe("a"), foreign}, {}, {}, SET_REFUSED},
     };
     for (const ShapeCase& c : cases) {
         fresh();
-        qpk::BundleSpec b = bundleSpec("base");
+        qpk::BundleRecipe b = bundleRecipe("base");
         b.architecture = c.architecture;
         b.partsAfterMembers = c.after;
         EXPECT_EQ(install(bundleOf(b, c.members)), c.status) << c.what;
@@ -179,9 +179,9 @@ TEST_F(InstallSet, WhatMayFollowTheMembers) {
 }
 
 TEST_F(InstallSet, BrokenMemberIsReportedUnderTheBundleName) {
-    qpk::PackageSpec broken = spec("b");
+    qpk::PackageRecipe broken = recipe("b");
     broken.signatureOverride = std::string(132, '\0');
-    EXPECT_EQ(install(bundleOf(bundleSpec("base", "3.0"), {spec("a"), broken})), SET_REFUSED);
+    EXPECT_EQ(install(bundleOf(bundleRecipe("base", "3.0"), {recipe("a"), broken})), SET_REFUSED);
     EXPECT_EQ(installer.messages,
               std::vector<std::string>{"ERROR: installation of base-3.0 failed: broken package"});
 }
@@ -189,7 +189,7 @@ TEST_F(InstallSet, BrokenMemberIsReportedUnderTheBundleName) {
 TEST_F(InstallSet, UnsafeBundleNameIsBroken) {
     for (const char* name : {"..", "a/b"}) {
         fresh();
-        EXPECT_EQ(install(bundleOf(bundleSpec(name), {spec("a")})), SET_BAD) << name;
+        EXPECT_EQ(install(bundleOf(bundleRecipe(name), {recipe("a")})), SET_BAD) << name;
         EXPECT_TRUE(installer.packages.empty()) << name;
         EXPECT_TRUE(manifest.empty()) << name;
         EXPECT_EQ(installer.messages,
@@ -198,20 +198,20 @@ TEST_F(InstallSet, UnsafeBundleNameIsBroken) {
     }
     // A member with such a name is broken too, named after its bundle.
     fresh();
-    EXPECT_EQ(install(bundleOf(bundleSpec("base"), {spec("..")})), SET_REFUSED);
+    EXPECT_EQ(install(bundleOf(bundleRecipe("base"), {recipe("..")})), SET_REFUSED);
     EXPECT_EQ(installer.messages,
               std::vector<std::string>{"ERROR: installation of base-1.0 failed: broken package"});
 }
 
 TEST_F(InstallSet, ImageDirectoryAndBootFlagOfABundle) {
     EnvGuard env("bootimage", "1");
-    qpk::BundleSpec b = bundleSpec("base");
+    qpk::BundleRecipe b = bundleRecipe("base");
     b.keepImagePayload = std::string(5000, 'k');
-    qpk::PackageSpec kernel = spec("kernel");
+    qpk::PackageRecipe kernel = recipe("kernel");
     kernel.flags = FLAG_BOOT_IMAGE;
     std::string imageDir;
     uint8_t bootFlag = 0;
-    ASSERT_EQ(install(bundleOf(b, {spec("a"), kernel}), 0, {}, &imageDir, &bootFlag), SET_OK);
+    ASSERT_EQ(install(bundleOf(b, {recipe("a"), kernel}), 0, {}, &imageDir, &bootFlag), SET_OK);
     EXPECT_EQ(imageDir, "/flash/var/pdb/base/");
     EXPECT_EQ(bootFlag, 1);
     EXPECT_FALSE(staged("/flash/bin/kernel"));

@@ -72,9 +72,9 @@ TEST_F(Upgrade, OnlyTheFirstPlaceWithPackageFilesIsUsed) {
         std::filesystem::remove_all(root.host("/flash/rw"));
         std::filesystem::remove_all(root.host(STORE));
         if (c.ignore) root.write(std::string(DOWNLOADS) + "IGNORE", "");
-        if (c.downloads) place(DOWNLOADS, "dl.qpk", signedPackage(spec("dl")));
-        if (c.uploads) place(UPLOADS, "up.wpk", signedPackage(spec("up")));
-        if (c.store) place(STORE, "st.qpk", signedPackage(spec("st")));
+        if (c.downloads) place(DOWNLOADS, "dl.qpk", signedPackage(recipe("dl")));
+        if (c.uploads) place(UPLOADS, "up.wpk", signedPackage(recipe("up")));
+        if (c.store) place(STORE, "st.qpk", signedPackage(recipe("st")));
         EXPECT_EQ(namesOf(run()), c.installed) << c.what;
         EXPECT_EQ(names(), c.installed) << c.what;
     }
@@ -107,9 +107,9 @@ TEST_F(Upgrade, DowngradeFile) {
     for (const DowngradeCase& c : cases) {
         fresh();
         ::unlink(root.host("/ram/DOWNGRADE").c_str());
-        preinstall(signedPackage(spec("foo", "2.0")));
+        preinstall(signedPackage(recipe("foo", "2.0")));
         if (c.downgradeFile) root.write("/ram/DOWNGRADE", c.downgradeFile);
-        place(UPLOADS, "foo.qpk", signedPackage(spec("foo", "1.0")));
+        place(UPLOADS, "foo.qpk", signedPackage(recipe("foo", "1.0")));
         EXPECT_EQ(namesOf(run()), c.installed) << c.what;
         EXPECT_EQ(known("foo")->version, ver(c.version)) << c.what;
         EXPECT_EQ(installer.messages, c.messages) << c.what;
@@ -118,11 +118,11 @@ TEST_F(Upgrade, DowngradeFile) {
 
 TEST_F(Upgrade, FirstFailureCancelsThePass) {
     installer.append(record("system"));
-    qpk::PackageSpec bad = spec("b");
+    qpk::PackageRecipe bad = recipe("b");
     bad.depends = refs("a");  // installed after "a"
     bad.signatureOverride = std::string(132, '\0');
     place(UPLOADS, "b.qpk", signedPackage(bad));
-    place(UPLOADS, "a.qpk", signedPackage(spec("a")));
+    place(UPLOADS, "a.qpk", signedPackage(recipe("a")));
 
     EXPECT_TRUE(run().empty());
     EXPECT_TRUE(manifest.empty());
@@ -138,7 +138,7 @@ TEST_F(Upgrade, FirstFailureCancelsThePass) {
 }
 
 TEST_F(Upgrade, KeptImageMovesIntoTheDatabase) {
-    qpk::PackageSpec s = spec("router");
+    qpk::PackageRecipe s = recipe("router");
     s.keepImagePayload = std::string(3000, 'p');
     const std::string file = signedPackage(s);
     place(UPLOADS, "router.qpk", file);
@@ -154,7 +154,7 @@ TEST_F(Upgrade, KeptImageMovesIntoTheDatabase) {
 
 TEST_F(Upgrade, BootImageIsLinkedFromTheDatabase) {
     EnvGuard env("bootimage", "1");
-    qpk::PackageSpec s = spec("kernel");
+    qpk::PackageRecipe s = recipe("kernel");
     s.flags = FLAG_BOOT_IMAGE;
     s.keepImagePayload = std::string(3000, 'k');
     const std::string file = signedPackage(s);
@@ -189,7 +189,7 @@ TEST_F(Upgrade, NameOfferedOnlyByADisabledPackageIsEnabledAgain) {
         installer.append(record("alt", "net net2"))->disabled = 1;
         if (c.conflictingKnown) installer.append(record("guard", "", "alt"));
         // The new "svc" no longer offers "net" or "net2".
-        place(UPLOADS, "svc.qpk", signedPackage(spec("svc", "2.0")));
+        place(UPLOADS, "svc.qpk", signedPackage(recipe("svc", "2.0")));
 
         EXPECT_EQ(namesOf(run()), std::vector<std::string>{"svc"}) << c.what;
         EXPECT_EQ(!known("alt")->disabled, c.enabled) << c.what;
@@ -199,13 +199,13 @@ TEST_F(Upgrade, NameOfferedOnlyByADisabledPackageIsEnabledAgain) {
 
 TEST_F(Upgrade, DefaultDisabledMemberStaysDisabled) {
     // "b" was enabled; the new bundle lists it as disabled by default.
-    preinstall(qpk::buildBundle(bundleSpec("base", "1.0"),
-                                {signedPackage(spec("a")), signedPackage(spec("b"))}));
-    qpk::BundleSpec next = bundleSpec("base", "2.0");
+    preinstall(qpk::buildBundle(bundleRecipe("base", "1.0"),
+                                {signedPackage(recipe("a")), signedPackage(recipe("b"))}));
+    qpk::BundleRecipe next = bundleRecipe("base", "2.0");
     next.defaultDisabled = refs("b");
-    place(
-        UPLOADS, "base.qpk",
-        qpk::buildBundle(next, {signedPackage(spec("a", "2.0")), signedPackage(spec("b", "2.0"))}));
+    place(UPLOADS, "base.qpk",
+          qpk::buildBundle(next,
+                           {signedPackage(recipe("a", "2.0")), signedPackage(recipe("b", "2.0"))}));
 
     ASSERT_EQ(namesOf(run()), std::vector<std::string>{"base"});
     ASSERT_NE(known("b"), nullptr);

@@ -31,9 +31,9 @@ Version v(unsigned major, unsigned minor) {
     return makeVersion(major, minor, VERSION_KIND_FINAL, 0);
 }
 
-qpk::PackageSpec member(const std::string& name, Version version, uint32_t built,
-                        std::vector<qpk::FileEntry> files) {
-    qpk::PackageSpec s;
+qpk::PackageRecipe member(const std::string& name, Version version, uint32_t built,
+                          std::vector<qpk::FileEntry> files) {
+    qpk::PackageRecipe s;
     s.name = name;
     s.version = version;
     s.buildTime = built;
@@ -41,12 +41,12 @@ qpk::PackageSpec member(const std::string& name, Version version, uint32_t built
     return s;
 }
 
-std::string sign(const qpk::PackageSpec& s) {
+std::string sign(const qpk::PackageRecipe& s) {
     return qpk::buildPackage(s, qpk::developmentKeys());
 }
 
-qpk::BundleSpec systemBundle(Version version, uint32_t built) {
-    qpk::BundleSpec b;
+qpk::BundleRecipe systemBundle(Version version, uint32_t built) {
+    qpk::BundleRecipe b;
     b.name = "system";
     b.version = version;
     b.buildTime = built;
@@ -55,8 +55,8 @@ qpk::BundleSpec systemBundle(Version version, uint32_t built) {
     return b;
 }
 
-qpk::PackageSpec tools(Version version, uint32_t built, std::vector<qpk::FileEntry> files) {
-    qpk::PackageSpec s = member("tools", version, built, std::move(files));
+qpk::PackageRecipe tools(Version version, uint32_t built, std::vector<qpk::FileEntry> files) {
+    qpk::PackageRecipe s = member("tools", version, built, std::move(files));
     s.depends = {PackageRef{"system", version, 0, 0}};
     return s;
 }

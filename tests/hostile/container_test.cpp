@@ -20,7 +20,7 @@ const Expect STDIN_INSTALLS{0, "", true};
 const Expect STDIN_BROKEN{1, "ERROR: broken package from standard input"};
 
 std::string good() {
-    return build(spec());
+    return build(recipe());
 }
 
 // a-2.0 with one extra part placed right after its header part.
@@ -32,7 +32,7 @@ std::string withPartAfterHeader(const std::string& extra) {
 }
 
 std::string signatureOf(uint32_t length) {
-    qpk::PackageSpec s = spec();
+    qpk::PackageRecipe s = recipe();
     s.signatureOverride = std::string(length, '\x5a');
     return build(s);
 }
@@ -100,14 +100,14 @@ const Case CASES[] = {
          // Every entry present: a valid, if odd, list of 65535 conflicts
          // with packages that are not installed.
          std::vector<std::string> names(65535, "nothere");
-         qpk::PackageSpec s = spec();
+         qpk::PackageRecipe s = recipe();
          for (const std::string& n : names) s.conflicts.push_back({n, 0, 0, 0});
          return build(s);
      },
      FLASH_INSTALLS, STDIN_INSTALLS},
     {"BundleMemberListCount65535",
      [] {
-         std::string member = partsOf(build(spec("m", "1.0")));
+         std::string member = partsOf(build(recipe("m", "1.0")));
          return container(part(18, headerRecord("sys", ver("1.0"))) +
                           part(20, refList(65535, {"m"})) + member);
      },
@@ -115,101 +115,106 @@ const Case CASES[] = {
 
     // Names.
     {"NameOf16CharactersWithoutNul",
-     [] { return build(spec("abcdefghijklmnop", "2.0")); },
+     [] { return build(recipe("abcdefghijklmnop", "2.0")); },
      {0, "installed abcdefghijklmnop-2.0", true},
      STDIN_INSTALLS},
     {"ReferenceNameOf16CharactersWithoutNul",
      [] {
-         qpk::PackageSpec s = spec();
+         qpk::PackageRecipe s = recipe();
          s.provides.push_back({"abcdefghijklmnop", 0, 0, 0});
          return build(s);
      },
      FLASH_INSTALLS, STDIN_INSTALLS},
     {"NameClimbsOut",
-     [] { return build(spec("../../etc", "2.0")); },
+     [] { return build(recipe("../../etc", "2.0")); },
      {0, "ERROR: installation of ../../etc-2.0 failed: broken package"},
      {1, "ERROR: installation of ../../etc-2.0 failed: broken package"}},
     {"NameWithSlash",
-     [] { return build(spec("a/b", "2.0")); },
+     [] { return build(recipe("a/b", "2.0")); },
      {0, "ERROR: installation of a/b-2.0 failed: broken package"},
      {1, "ERROR: installation of a/b-2.0 failed: broken package"}},
     {"NameDotDot",
-     [] { return build(spec("..", "2.0")); },
+     [] { return build(recipe("..", "2.0")); },
      {0, "ERROR: installation of ..-2.0 failed: broken package"},
      {1, "ERROR: installation of ..-2.0 failed: broken package"}},
     {"NameDot",
-     [] { return build(spec(".", "2.0")); },
+     [] { return build(recipe(".", "2.0")); },
      {0, "ERROR: installation of .-2.0 failed: broken package"},
      {1, "ERROR: installation of .-2.0 failed: broken package"}},
     {"NameEmpty",
-     [] { return build(spec("", "2.0")); },
+     [] { return build(recipe("", "2.0")); },
      {0, "ERROR: installation of -2.0 failed: broken package"},
      {1, "ERROR: installation of -2.0 failed: broken package"}},
     {"BundleNameClimbsOut",
      [] {
-         qpk::BundleSpec b{"../../etc", ver("1.0"), 1, 0, {}, {}, {}, {}};
-         return qpk::buildBundle(b, {build(spec("m", "1.0"))});
+         qpk::BundleRecipe b{"../../etc", ver("1.0"), 1, 0, {}, {}, {}, {}};
+         return qpk::buildBundle(b, {build(recipe("m", "1.0"))});
      },
      {0, "ERROR: installation of ../../etc-1.0 failed: broken package"},
      {1, "ERROR: installation of ../../etc-1.0 failed: broken package"}},
     {"BundleMemberNameClimbsOut",
      [] {
-         qpk::BundleSpec b{"sys", ver("1.0"), 1, 0, {}, {}, {}, {}};
-         return qpk::buildBundle(b, {build(spec("../../etc", "1.0"))});
+         qpk::BundleRecipe b{"sys", ver("1.0"), 1, 0, {}, {}, {}, {}};
+         return qpk::buildBundle(b, {build(recipe("../../etc", "1.0"))});
      },
      {0, "ERROR: installation of sys-1.0 failed: broken package"},
      {2, "ERROR: installation of sys-1.0 failed: broken package"}},
     {"BundleMemberNameWithSlash",
      [] {
-         qpk::BundleSpec b{"sys", ver("1.0"), 1, 0, {}, {}, {}, {}};
-         return qpk::buildBundle(b, {build(spec("x/y", "1.0"))});
+         qpk::BundleRecipe b{"sys", ver("1.0"), 1, 0, {}, {}, {}, {}};
+         return qpk::buildBundle(b, {build(recipe("x/y", "1.0"))});
      },
      {0, "ERROR: installation of sys-1.0 failed: broken package"},
      {2, "ERROR: installation of sys-1.0 failed: broken package"}},
 
     // Signature part lengths around the boundaries of the two forms. The
     // version 2.0 accepts the legacy form (68 to 131 bytes).
-    {"Signature0", [] { return signedWithLength(spec(), 0); }, FLASH_BROKEN_A2, STDIN_BROKEN_A2},
-    {"Signature1", [] { return signedWithLength(spec(), 1); }, FLASH_BROKEN_A2, STDIN_BROKEN_A2},
-    {"Signature66", [] { return signedWithLength(spec(), 66); }, FLASH_BROKEN_A2, STDIN_BROKEN_A2},
-    {"Signature67", [] { return signedWithLength(spec(), 67); }, FLASH_BROKEN_A2, STDIN_BROKEN_A2},
-    {"Signature68", [] { return signedWithLength(spec(), 68); }, FLASH_INSTALLS, STDIN_INSTALLS},
-    {"Signature69", [] { return signedWithLength(spec(), 69); }, FLASH_INSTALLS, STDIN_INSTALLS},
-    {"Signature131", [] { return signedWithLength(spec(), 131); }, FLASH_INSTALLS, STDIN_INSTALLS},
-    {"Signature132", [] { return signedWithLength(spec(), 132); }, FLASH_INSTALLS, STDIN_INSTALLS},
-    {"Signature133", [] { return signedWithLength(spec(), 133); }, FLASH_INSTALLS, STDIN_INSTALLS},
-    {"Signature65535", [] { return signedWithLength(spec(), 65535); }, FLASH_INSTALLS,
+    {"Signature0", [] { return signedWithLength(recipe(), 0); }, FLASH_BROKEN_A2, STDIN_BROKEN_A2},
+    {"Signature1", [] { return signedWithLength(recipe(), 1); }, FLASH_BROKEN_A2, STDIN_BROKEN_A2},
+    {"Signature66", [] { return signedWithLength(recipe(), 66); }, FLASH_BROKEN_A2,
+     STDIN_BROKEN_A2},
+    {"Signature67", [] { return signedWithLength(recipe(), 67); }, FLASH_BROKEN_A2,
+     STDIN_BROKEN_A2},
+    {"Signature68", [] { return signedWithLength(recipe(), 68); }, FLASH_INSTALLS, STDIN_INSTALLS},
+    {"Signature69", [] { return signedWithLength(recipe(), 69); }, FLASH_INSTALLS, STDIN_INSTALLS},
+    {"Signature131", [] { return signedWithLength(recipe(), 131); }, FLASH_INSTALLS,
+     STDIN_INSTALLS},
+    {"Signature132", [] { return signedWithLength(recipe(), 132); }, FLASH_INSTALLS,
+     STDIN_INSTALLS},
+    {"Signature133", [] { return signedWithLength(recipe(), 133); }, FLASH_INSTALLS,
+     STDIN_INSTALLS},
+    {"Signature65535", [] { return signedWithLength(recipe(), 65535); }, FLASH_INSTALLS,
      STDIN_INSTALLS},
     {"Signature68Garbage", [] { return signatureOf(68); }, FLASH_BROKEN_A2, STDIN_BROKEN_A2},
     {"Signature132Garbage", [] { return signatureOf(132); }, FLASH_BROKEN_A2, STDIN_BROKEN_A2},
     {"Signature65535Garbage", [] { return signatureOf(65535); }, FLASH_BROKEN_A2, STDIN_BROKEN_A2},
     {"LegacySignatureOfNewerVersion",
-     [] { return signedWithLength(spec("a", "7.5"), 68); },
+     [] { return signedWithLength(recipe("a", "7.5"), 68); },
      {0, "ERROR: installation of a-7.5 failed: broken package"},
      {1, "ERROR: installation of a-7.5 failed: broken package"}},
 
     // Part order.
     {"TwoHeadersBeforeSignature",
      [] {
-         std::string second = partsOf(build(spec("evil", "9.0")));
+         std::string second = partsOf(build(recipe("evil", "9.0")));
          return container(part(1, headerRecord("a", ver("2.0"))) + second);
      },
      FLASH_BROKEN_A2, STDIN_BROKEN_A2},
     {"SecondHeaderAfterSignature",
-     [] { return container(partsOf(good()) + partsOf(build(spec("evil", "9.0")))); },
+     [] { return container(partsOf(good()) + partsOf(build(recipe("evil", "9.0")))); },
      FLASH_BROKEN_A2, STDIN_BROKEN_A2},
     {"BundleNestedInBundle",
      [] {
-         qpk::BundleSpec inner{"inner", ver("1.0"), 1, 0, {}, {}, {}, {}};
-         std::string nested = qpk::buildBundle(inner, {build(spec("n", "1.0"))});
-         qpk::BundleSpec outer{"sys", ver("1.0"), 1, 0, {}, {}, {}, {}};
-         return qpk::buildBundle(outer, {build(spec("m", "1.0")), nested});
+         qpk::BundleRecipe inner{"inner", ver("1.0"), 1, 0, {}, {}, {}, {}};
+         std::string nested = qpk::buildBundle(inner, {build(recipe("n", "1.0"))});
+         qpk::BundleRecipe outer{"sys", ver("1.0"), 1, 0, {}, {}, {}, {}};
+         return qpk::buildBundle(outer, {build(recipe("m", "1.0")), nested});
      },
      FLASH_BROKEN_FILE,
      {2, "ERROR: broken package from standard input"}},
     {"BundleHeaderInsideMember",
      [] {
-         std::string member = partsOf(build(spec("m", "1.0")));
+         std::string member = partsOf(build(recipe("m", "1.0")));
          member.insert(6 + 36, part(18, headerRecord("inner", ver("1.0"))));
          return container(part(18, headerRecord("sys", ver("1.0"))) + member);
      },

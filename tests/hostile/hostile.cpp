@@ -145,10 +145,10 @@ Router::~Router() {
 }
 
 void Router::installGood() {
-    qpk::PackageSpec good = spec("a", "1.0");
+    qpk::PackageRecipe good = recipe("a", "1.0");
     good.files = {{"bin/a", 0100755, GOOD_A}, {"lib/liba", 0100644, GOOD_LIB}};
     // A second package, so that "a" may be uninstalled.
-    qpk::PackageSpec base = spec("base", "1.0");
+    qpk::PackageRecipe base = recipe("base", "1.0");
     base.files = {{"bin/base", 0100755, "base\n"}};
     root_.write("/flash/rw/pckg/a.qpk", build(good));
     root_.write("/flash/rw/pckg/base.qpk", build(base));
@@ -230,8 +230,8 @@ Version ver(const char* text) {
     return v;
 }
 
-qpk::PackageSpec spec(const std::string& name, const char* version) {
-    qpk::PackageSpec s;
+qpk::PackageRecipe recipe(const std::string& name, const char* version) {
+    qpk::PackageRecipe s;
     s.name = name;
     s.version = ver(version);
     s.buildTime = 1000;
@@ -240,13 +240,13 @@ qpk::PackageSpec spec(const std::string& name, const char* version) {
     return s;
 }
 
-std::string build(const qpk::PackageSpec& spec) {
-    return qpk::buildPackage(spec, qpk::developmentKeys());
+std::string build(const qpk::PackageRecipe& recipe) {
+    return qpk::buildPackage(recipe, qpk::developmentKeys());
 }
 
-std::string signedWithLength(qpk::PackageSpec spec, uint32_t length) {
-    spec.withSignature = false;
-    std::string file = qpk::buildPackage(spec, qpk::SigningKeys());
+std::string signedWithLength(qpk::PackageRecipe recipe, uint32_t length) {
+    recipe.withSignature = false;
+    std::string file = qpk::buildPackage(recipe, qpk::SigningKeys());
     file += le16(9) + le32(length);
     // The signed region runs from the package header (right after the file
     // header) through the signature part's header.

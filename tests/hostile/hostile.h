@@ -80,12 +80,12 @@ extern const char* const GOOD_LIB;
 
 Version ver(const char* text);
 // A package "name" of `version` with the files bin/a and lib/liba.
-qpk::PackageSpec spec(const std::string& name = "a", const char* version = "2.0");
+qpk::PackageRecipe recipe(const std::string& name = "a", const char* version = "2.0");
 // Signed with the development keys.
-std::string build(const qpk::PackageSpec& spec);
+std::string build(const qpk::PackageRecipe& recipe);
 // A validly signed package whose signature part is `length` bytes long (the
 // signature in front, zeros after it; at least 68 bytes).
-std::string signedWithLength(qpk::PackageSpec spec, uint32_t length);
+std::string signedWithLength(qpk::PackageRecipe recipe, uint32_t length);
 
 // Hand assembly.
 std::string le16(uint16_t v);

@@ -35,11 +35,11 @@ void PrintTo(const Planted& p, std::ostream* os) {
 }
 
 std::string a2() {
-    return build(spec());
+    return build(recipe());
 }
 
 std::string x2() {
-    return build(spec("x", "2.0"));
+    return build(recipe("x", "2.0"));
 }
 
 void replaceWithLink(const TempRoot& root, const std::string& inside, const std::string& text) {
@@ -198,7 +198,7 @@ const Planted CASES[] = {
     // named, never through a link.
     {"ConvertMarkerToPasswd",
      [](const TempRoot& r) { replaceWithLink(r, "/rw/CONVERT", "/etc/passwd"); },
-     [] { return build(spec("system", "6.40")); },
+     [] { return build(recipe("system", "6.40")); },
      Via::Flash,
      {0, "installed system-6.40", true},
      {"/flash"}},

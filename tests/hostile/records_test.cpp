@@ -19,7 +19,7 @@ constexpr uint16_t REGULAR = 0100644;
 
 // a-2.0 whose files part holds bin/a and then `hostile` (raw record bytes).
 std::string withRecord(const std::string& hostile) {
-    qpk::PackageSpec s = spec();
+    qpk::PackageRecipe s = recipe();
     s.rawFilesStream = recordBytes(REGULAR, "bin/a", "a 2.0\n") + hostile;
     return build(s);
 }

@@ -14,7 +14,7 @@ namespace {
 
 // a-2.0 whose files need megabytes; zeros compress to almost nothing.
 std::string flood(int files, size_t size) {
-    qpk::PackageSpec s = spec();
+    qpk::PackageRecipe s = recipe();
     s.files.clear();
     for (int i = 0; i < files; ++i)
         s.files.push_back({"bin/f" + std::to_string(i), 0100644, std::string(size, '\0')});

@@ -80,7 +80,7 @@ TEST(CommandLine, ShowAndStdinEndOptionReadingInTheirOrder) {
 // --commit and --cancel act on the process's own root, before "-r" is
 // entered: they run in a child that has entered a temporary root.
 class SavedManifest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!canChroot()) GTEST_SKIP() << "entering a temporary root needs chroot (run as root)";
         root.write("/ram/MANIFEST",
@@ -95,8 +95,7 @@ TEST_F(SavedManifest, CommitAppliesAndKeepsTheManifestFile) {
     TempRoot other;  // given with -r: not yet entered when --commit acts
     other.write("/ram/MANIFEST", "U /flash/keep\n");
     other.write("/flash/keep", "x");
-    RunResult r = runInstaller({"-r", other.path(), "--commit", "--bogus"},
-                               inRoot(root.path()));
+    RunResult r = runInstaller({"-r", other.path(), "--commit", "--bogus"}, inRoot(root.path()));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "finishing install... \b \n");
     EXPECT_EQ(root.read("/flash/new"), "content");

@@ -10,7 +10,7 @@ struct VersionCase {
 };
 
 const VersionCase kCases[] = {
-    {makeVersion(6, 40, 0x66, 1), "6.40.1"},   {makeVersion(6, 40, 0x66, 0), "6.40"},
+    {makeVersion(6, 40, 0x66, 1), "6.40.1"},    {makeVersion(6, 40, 0x66, 0), "6.40"},
     {makeVersion(6, 41, 0x62, 3), "6.41beta3"}, {makeVersion(7, 1, 0x63, 0), "7.1rc"},
     {makeVersion(7, 1, 0x61, 2), "7.1alpha2"},  {makeVersion(255, 255, 0x66, 255), "255.255.255"},
 };
@@ -49,8 +49,8 @@ TEST(VersionOrder, KindsSortBeforeFinal) {
 
 TEST(VersionParse, RejectsMalformedText) {
     Version v = 0;
-    for (const char* bad : {"", "7.", ".1", "7.1gamma", "7.1beta0x", "256.1", "7.1.0",
-                            "7.1..2", "7.1beta3x", "-1"}) {
+    for (const char* bad :
+         {"", "7.", ".1", "7.1gamma", "7.1beta0x", "256.1", "7.1.0", "7.1..2", "7.1beta3x", "-1"}) {
         EXPECT_FALSE(parseVersion(bad, v)) << bad;
     }
     ASSERT_TRUE(parseVersion("0x062E6608", v));

@@ -63,7 +63,7 @@ inline std::string describe(const InstalledPackage& p) {
 }
 
 inline std::string packageImage(const std::string& name, Version version, uint32_t buildTime = 0) {
-    qpk::PackageSpec def;
+    qpk::PackageRecipe def;
     def.name = name;
     def.version = version;
     def.buildTime = buildTime;

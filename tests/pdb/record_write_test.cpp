@@ -137,4 +137,29 @@ TEST_F(DatabaseTest, FailedMetaWriteIsReportedAndStopsTheRecord) {
     }
 }
 
+// A reference name that the list files cannot hold (empty, or with white
+// space) would read back as another entry or not at all, and the next
+// start-up would schedule the package for removal: the record is refused.
+// A bundle member is loaded from its bundle's image, so its record is kept.
+TEST_F(DatabaseTest, NamesTheListsCannotHoldRefuseTheRecord) {
+    const char* names[] = {"", "foo bar", "tab\tname", "line\nfeed"};
+    for (const char* name : names) {
+        for (int list = 0; list < 3; ++list) {
+            SCOPED_TRACE(std::string(name) + " in list " + std::to_string(list));
+            InstalledPackage p = samplePackage();
+            std::vector<PackageRef>* lists[] = {&p.depends, &p.provides, &p.conflicts};
+            lists[list]->push_back(PackageRef{name, 0, 0});
+            CapturedOutput out;
+            FileManifest manifest;
+            EXPECT_FALSE(PackageDatabase::writeRecord(p, manifest));
+            EXPECT_EQ(out.text(), "ERROR: installation of tool-6.40.1 failed: broken package\n");
+            EXPECT_TRUE(manifest.empty());
+
+            p.bundleRef = PackageRef{"suite", V1, V1};
+            EXPECT_TRUE(PackageDatabase::writeRecord(p, manifest));
+            manifest.cancel();
+        }
+    }
+}
+
 }  // namespace

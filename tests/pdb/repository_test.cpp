@@ -10,12 +10,12 @@ constexpr Version V1 = makeVersion(6, 40, 'f', 0);
 constexpr Version V2 = makeVersion(7, 1, 'c', 0);
 
 std::string bundleImage(const std::string& name, const std::vector<std::string>& members) {
-    qpk::BundleSpec def;
+    qpk::BundleRecipe def;
     def.name = name;
     def.version = V2;
     std::vector<std::string> files;
     for (const std::string& m : members) {
-        qpk::PackageSpec member;
+        qpk::PackageRecipe member;
         member.name = m;
         member.version = V1;
         member.architecture = "powerpc";

@@ -31,7 +31,7 @@ class Discovery : public ::testing::Test {
 };
 
 TEST_F(Discovery, ListsPackageFilesInDirectoryOrder) {
-    std::string a = build(simpleSpec("alpha"));
+    std::string a = build(simpleRecipe("alpha"));
     for (const char* name : {"b.qpk", "a.wpk", "same.qpk", "C.QPK", ".hidden.qpk", "notes.txt",
                              "x.qpk.bak", "qpk", "z.wpk"})
         root.write(kDir + name, a);
@@ -51,7 +51,7 @@ TEST_F(Discovery, ListsPackageFilesInDirectoryOrder) {
 }
 
 TEST_F(Discovery, BrokenFilesAreReportedByEntryName) {
-    std::string good = build(simpleSpec("good"));
+    std::string good = build(simpleRecipe("good"));
     root.write(kDir + "cut.qpk", good.substr(0, good.size() - 100));  // upload in progress
     root.write(kDir + "long.qpk", good + "trailing");
     root.write(kDir + "tiny.qpk", "abc");
@@ -70,16 +70,16 @@ TEST_F(Discovery, BrokenFilesAreReportedByEntryName) {
 }
 
 TEST_F(Discovery, Bundles) {
-    std::string first = build(simpleSpec("first")), second = build(simpleSpec("second"));
+    std::string first = build(simpleRecipe("first")), second = build(simpleRecipe("second"));
     std::string damaged = packageFile(part(1, "short header record"));
-    qpk::BundleSpec spec;
-    spec.name = "system";
-    spec.keepImagePayload = "image";
-    spec.defaultDisabled = {{"second", 0, 0, 0}};
-    spec.architecture = "powerpc";
-    root.write(kDir + "good.qpk", qpk::buildBundle(spec, {first, second}));
-    root.write(kDir + "empty.qpk", qpk::buildBundle(spec, {}));
-    root.write(kDir + "damaged.qpk", qpk::buildBundle(spec, {first, damaged}));
+    qpk::BundleRecipe recipe;
+    recipe.name = "system";
+    recipe.keepImagePayload = "image";
+    recipe.defaultDisabled = {{"second", 0, 0, 0}};
+    recipe.architecture = "powerpc";
+    root.write(kDir + "good.qpk", qpk::buildBundle(recipe, {first, second}));
+    root.write(kDir + "empty.qpk", qpk::buildBundle(recipe, {}));
+    root.write(kDir + "damaged.qpk", qpk::buildBundle(recipe, {first, damaged}));
     auto list = discover();
     ASSERT_EQ(list.size(), 1u);
     EXPECT_TRUE(list[0]->isBundle && list[0]->keepsImage);

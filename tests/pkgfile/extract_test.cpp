@@ -39,9 +39,9 @@ class Extraction : public ::testing::Test {
         return reader->nextPart() == PART_FILES && extractFiles(package, manifest, *reader);
     }
     bool extractRecords(const std::string& inflated) {
-        qpk::PackageSpec spec = simpleSpec("pkg");
-        spec.rawFilesStream = inflated;
-        return extract(build(spec));
+        qpk::PackageRecipe recipe = simpleRecipe("pkg");
+        recipe.rawFilesStream = inflated;
+        return extract(build(recipe));
     }
     bool extractFilesOf(const std::vector<qpk::FileEntry>& files) {
         return extractRecords(qpk::fileRecords(files));
@@ -84,10 +84,10 @@ TEST_F(Extraction, TargetPaths) {
 }
 
 TEST_F(Extraction, OnlyRegularFilesAreWrittenAndSkippedOnesAreDigested) {
-    qpk::PackageSpec spec = simpleSpec("pkg");
-    spec.files = {file("etc", "directory bytes", 040755), file("lnk", "bin/x", 0120777),
-                  file("bin/empty", ""), file("bin/run", "#!/bin/sh\n", 0100755)};
-    std::string bytes = build(spec);
+    qpk::PackageRecipe recipe = simpleRecipe("pkg");
+    recipe.files = {file("etc", "directory bytes", 040755), file("lnk", "bin/x", 0120777),
+                    file("bin/empty", ""), file("bin/run", "#!/bin/sh\n", 0100755)};
+    std::string bytes = build(recipe);
     ASSERT_TRUE(extract(bytes));
     manifest.apply(false);
     EXPECT_EQ(root.tree("/flash"), "/flash/bin/\n/flash/bin/empty\n/flash/bin/run\n");
@@ -193,10 +193,10 @@ TEST_F(Extraction, LargeFileArrivesIntact) {
     uint32_t x = 1;
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = char(i % 512 < 256 ? (x = x * 1664525 + 1013904223) >> 24 : i & 0xFF);
-    qpk::PackageSpec spec = simpleSpec("pkg");
-    spec.files = {file("boot/image", big)};
-    spec.zlibLevel = 1;
-    ASSERT_TRUE(extract(build(spec)));
+    qpk::PackageRecipe recipe = simpleRecipe("pkg");
+    recipe.files = {file("boot/image", big)};
+    recipe.zlibLevel = 1;
+    ASSERT_TRUE(extract(build(recipe)));
     manifest.apply(false);
     EXPECT_TRUE(root.read("/flash/boot/image") == big);
 }

@@ -32,16 +32,16 @@ inline std::string headerRecord(const std::string& name) {
     return r + le32(1) + le32(0) + std::string(8, '\0') + le32(0);
 }
 
-inline qpk::PackageSpec simpleSpec(const std::string& name) {
-    qpk::PackageSpec spec;
-    spec.name = name;
-    spec.version = 0x07016603;
-    spec.architecture = "powerpc";
-    spec.files.push_back({"bin/" + name, 0100755, "contents of " + name, 0});
-    return spec;
+inline qpk::PackageRecipe simpleRecipe(const std::string& name) {
+    qpk::PackageRecipe recipe;
+    recipe.name = name;
+    recipe.version = 0x07016603;
+    recipe.architecture = "powerpc";
+    recipe.files.push_back({"bin/" + name, 0100755, "contents of " + name, 0});
+    return recipe;
 }
-inline std::string build(const qpk::PackageSpec& spec) {
-    return qpk::buildPackage(spec, qpk::SigningKeys());
+inline std::string build(const qpk::PackageRecipe& recipe) {
+    return qpk::buildPackage(recipe, qpk::SigningKeys());
 }
 
 // SHA-1 or SHA-256 of `bytes`, zero-padded to the 32-byte digest slot.

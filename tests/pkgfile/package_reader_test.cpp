@@ -66,11 +66,11 @@ TEST(PackageReader, HeaderRecords) {
         {"short", false, "short"},
     };
     for (const Case& c : cases) {
-        qpk::PackageSpec spec = simpleSpec(c.name);
-        spec.flags = 3;
-        spec.withFlagsWord = c.flagsWord;
-        spec.depends = {{"sixteen-chars-cd", 1, 2, 3}};
-        Opened o(build(spec), kDiscoveryParts);
+        qpk::PackageRecipe recipe = simpleRecipe(c.name);
+        recipe.flags = 3;
+        recipe.withFlagsWord = c.flagsWord;
+        recipe.depends = {{"sixteen-chars-cd", 1, 2, 3}};
+        Opened o(build(recipe), kDiscoveryParts);
         Package p;
         ASSERT_TRUE(o.header(p)) << c.name;
         EXPECT_EQ(p.name, c.expected);
@@ -78,14 +78,14 @@ TEST(PackageReader, HeaderRecords) {
         EXPECT_EQ(p.architecture, "powerpc");  // read on after a 32-byte record
         EXPECT_EQ(p.depends.at(0).name, "sixteen-chars-cd");
     }
-    qpk::PackageSpec spec = simpleSpec("full");
-    spec.text24 = std::string("t24\0", 4);  // no terminator is removed
-    spec.architecture.reset();
-    spec.note = "a note";
-    spec.provides = {{"web", 1, 0, -5}};
-    spec.conflicts = {{"old", 0, 9, 7}};
-    spec.keepImagePayload = "image";
-    Opened o(build(spec), kDiscoveryParts);
+    qpk::PackageRecipe recipe = simpleRecipe("full");
+    recipe.text24 = std::string("t24\0", 4);  // no terminator is removed
+    recipe.architecture.reset();
+    recipe.note = "a note";
+    recipe.provides = {{"web", 1, 0, -5}};
+    recipe.conflicts = {{"old", 0, 9, 7}};
+    recipe.keepImagePayload = "image";
+    Opened o(build(recipe), kDiscoveryParts);
     Package p;
     ASSERT_TRUE(o.header(p));
     EXPECT_EQ(p.text24, std::string("t24\0", 4));
@@ -126,11 +126,11 @@ TEST(PackageReader, ShortAndOverlongParts) {
 TEST(PackageReader, CopyHoldsEveryByteOnceAndDigestsMatch) {
     for (bool sha256 : {false, true}) {
         for (bool hashing : {true, false}) {
-            qpk::PackageSpec spec = simpleSpec("copy");
-            spec.sha256 = sha256;
-            spec.note = "not wanted by an install";
-            spec.partsAfterSignature = {{77, "unknown", {}}, {16, "arch", {}}};
-            std::string file = build(spec);
+            qpk::PackageRecipe recipe = simpleRecipe("copy");
+            recipe.sha256 = sha256;
+            recipe.note = "not wanted by an install";
+            recipe.partsAfterSignature = {{77, "unknown", {}}, {16, "arch", {}}};
+            std::string file = build(recipe);
             std::stringbuf copy;
             Opened o(file, kInstallParts, hashing, &copy);
             std::string slot = signatureDigest(o.reader);
@@ -156,10 +156,10 @@ TEST(PackageReader, CopyHoldsEveryByteOnceAndDigestsMatch) {
 
 TEST(PackageReader, BundleMembersEachDigestFromTheirOwnHeader) {
     for (bool sha256 : {false, true}) {
-        qpk::PackageSpec first = simpleSpec("first"), second = simpleSpec("second");
+        qpk::PackageRecipe first = simpleRecipe("first"), second = simpleRecipe("second");
         first.sha256 = second.sha256 = sha256;
         std::vector<std::string> members = {build(first), build(second)};
-        qpk::BundleSpec bundle;
+        qpk::BundleRecipe bundle;
         bundle.name = "system";
         bundle.defaultDisabled = {{"second", 0, 0, 0}};
         bundle.architecture = "powerpc";
@@ -186,7 +186,7 @@ TEST(PackageReader, BundleMembersEachDigestFromTheirOwnHeader) {
 }
 
 TEST(PackageReader, PutBackIsDigestedAndCopiedOnce) {
-    std::string file = build(simpleSpec("putback"));
+    std::string file = build(simpleRecipe("putback"));
     std::stringbuf copy;
     Opened o(file, kInstallParts, true, &copy);
     ASSERT_EQ(o.reader.nextPart(), PART_PACKAGE_HEADER);

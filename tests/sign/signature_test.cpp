@@ -42,14 +42,14 @@ bool developmentKeysTrusted() {
            std::memcmp(legacy, TRUST_LEGACY_PUBLIC, 32) == 0;
 }
 
-qpk::PackageSpec demoSpec() {
-    qpk::PackageSpec spec;
-    spec.name = "demo";
-    spec.version = makeVersion(7, 1, VERSION_KIND_BETA, 3);
-    spec.architecture = "powerpc";
-    spec.files = {{"bin/tool", 0100755, std::string(5000, 'x'), 0},
-                  {"etc/conf", 0100644, "a=1\n", 0}};
-    return spec;
+qpk::PackageRecipe demoRecipe() {
+    qpk::PackageRecipe recipe;
+    recipe.name = "demo";
+    recipe.version = makeVersion(7, 1, VERSION_KIND_BETA, 3);
+    recipe.architecture = "powerpc";
+    recipe.files = {{"bin/tool", 0100755, std::string(5000, 'x'), 0},
+                    {"etc/conf", 0100644, "a=1\n", 0}};
+    return recipe;
 }
 
 // The digest the reader holds when it reaches the signature part.
@@ -67,16 +67,16 @@ void readerDigest(const std::string& file, uint8_t digest[32]) {
 // zero-padded, then edited.
 std::string packageWithSignature(const qpk::SigningKeys& keys, size_t length,
                                  const std::function<void(std::string&)>& edit = {},
-                                 qpk::PackageSpec spec = demoSpec()) {
-    spec.signatureOverride = std::string(length, '\0');
+                                 qpk::PackageRecipe recipe = demoRecipe()) {
+    recipe.signatureOverride = std::string(length, '\0');
     uint8_t digest[32];
-    readerDigest(qpk::buildPackage(spec, {}), digest);
+    readerDigest(qpk::buildPackage(recipe, {}), digest);
     std::string payload, error;
     EXPECT_TRUE(qpk::signDigest(keys, digest, payload, error)) << error;
     payload.resize(length, '\0');
     if (edit) edit(payload);
-    spec.signatureOverride = payload;
-    return qpk::buildPackage(spec, {});
+    recipe.signatureOverride = payload;
+    return qpk::buildPackage(recipe, {});
 }
 
 // Every signature part of the file, checked in order at `level`.
@@ -147,7 +147,7 @@ TEST_F(SignatureTest, FormsLengthsAndTrustLevels) {
 // The digest covers every part from the header to the signature part's
 // header, skipped parts included.
 TEST_F(SignatureTest, ChangedContentRejects) {
-    const std::string good = qpk::buildPackage(demoSpec(), bothKeys());
+    const std::string good = qpk::buildPackage(demoRecipe(), bothKeys());
     ASSERT_TRUE(verify(good, 2));
     const size_t signatureHeader = good.size() - 132 - 6;
     for (size_t at : {size_t(8), size_t(20), good.size() / 2, signatureHeader + 3}) {
@@ -159,14 +159,14 @@ TEST_F(SignatureTest, ChangedContentRejects) {
 }
 
 TEST_F(SignatureTest, Sha256DigestAndBundleMembers) {
-    qpk::PackageSpec second = demoSpec();
+    qpk::PackageRecipe second = demoRecipe();
     second.name = "other";
     second.sha256 = true;
-    const std::string first = qpk::buildPackage(demoSpec(), legacyOnly());
+    const std::string first = qpk::buildPackage(demoRecipe(), legacyOnly());
     const std::string sha = qpk::buildPackage(second, ed25519Only());
     EXPECT_TRUE(verify(sha, 2));
 
-    qpk::BundleSpec bundle;
+    qpk::BundleRecipe bundle;
     bundle.name = "bundle";
     bundle.version = makeVersion(7, 1, VERSION_KIND_BETA, 3);
     const std::string file = qpk::buildBundle(bundle, {first, sha});
@@ -175,7 +175,7 @@ TEST_F(SignatureTest, Sha256DigestAndBundleMembers) {
 }
 
 TEST_F(SignatureTest, ReaderWithoutDigestRejects) {
-    const std::string file = qpk::buildPackage(demoSpec(), bothKeys());
+    const std::string file = qpk::buildPackage(demoRecipe(), bothKeys());
     EXPECT_EQ(verifyAll(file, 1, false), std::vector<bool>{false});
 }
 

@@ -141,7 +141,9 @@ RunResult runInstaller(const std::vector<std::string>& args, const RunOptionsFor
     return runProgram(INSTALLER_BINARY, args, options);
 }
 
-RunResult runQpk(const std::vector<std::string>& args) { return runProgram(QPK_BINARY, args); }
+RunResult runQpk(const std::vector<std::string>& args) {
+    return runProgram(QPK_BINARY, args);
+}
 
 bool canChroot() {
     pid_t pid = ::fork();

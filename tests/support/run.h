@@ -13,9 +13,9 @@ struct RunResult {
 
 struct RunOptionsForTest {
     std::string stdinData;
-    bool stdinFromFile = false;  // stdinData names a host file to redirect from
+    bool stdinFromFile = false;              // stdinData names a host file to redirect from
     std::map<std::string, std::string> env;  // added to a clean environment
-    std::string chrootDir;  // the child enters this root first (root only)
+    std::string chrootDir;                   // the child enters this root first (root only)
 };
 
 // Runs `program` with `args` (argv[0] is added); the environment holds PATH

@@ -59,7 +59,9 @@ bool TempRoot::exists(const std::string& inside) const {
     return ::lstat(host(inside).c_str(), &st) == 0;
 }
 
-void TempRoot::mkdirs(const std::string& inside) const { stdfs::create_directories(host(inside)); }
+void TempRoot::mkdirs(const std::string& inside) const {
+    stdfs::create_directories(host(inside));
+}
 
 void TempRoot::symlink(const std::string& text, const std::string& inside) const {
     std::string p = host(inside);

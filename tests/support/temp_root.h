@@ -5,7 +5,7 @@
 #include <string>
 
 class TempRoot {
-public:
+  public:
     TempRoot();
     ~TempRoot();
     TempRoot(const TempRoot&) = delete;
@@ -25,19 +25,19 @@ public:
     // relative to the root, with "/" after directories.
     std::string tree(const std::string& inside = "/") const;
 
-private:
+  private:
     std::string path_;
 };
 
 // Captures what Installer::instance() prints while it lives, and resets the
 // installer context before and after.
 class CapturedOutput {
-public:
+  public:
     CapturedOutput();
     ~CapturedOutput();
     std::string text();  // everything printed so far
 
-private:
+  private:
     char* buffer_ = nullptr;
     size_t size_ = 0;
     void* stream_ = nullptr;

@@ -87,8 +87,8 @@ bool usableLegacyKey(const SigningKeys& keys) {
 int buildCommand(const std::vector<std::string>& argv) {
     const char* const NAME = "build";
     Arguments args(argv);
-    PackageSpec spec;
-    spec.buildTime = uint32_t(std::time(nullptr));
+    PackageRecipe recipe;
+    recipe.buildTime = uint32_t(std::time(nullptr));
     std::string output, dir, value, error;
     bool haveName = false, haveVersion = false;
     std::vector<std::string> keyFiles, legacyKeyFiles, cpuClasses;
@@ -99,16 +99,16 @@ int buildCommand(const std::vector<std::string>& argv) {
             std::cout << BUILD_USAGE;
             return EXIT_OK;
         } else if (args.isSwitch("--sha256")) {
-            spec.sha256 = true;
+            recipe.sha256 = true;
         } else if (args.isSwitch("--unrecorded")) {
-            spec.unrecorded = true;
+            recipe.unrecorded = true;
         } else if (args.isOption("-o", value)) {
             output = value;
         } else if (args.isOption("--name", value)) {
-            spec.name = value;
+            recipe.name = value;
             haveName = true;
         } else if (args.isOption("--version", value)) {
-            if (!parseVersionOption(value, spec.version, error)) break;
+            if (!parseVersionOption(value, recipe.version, error)) break;
             haveVersion = true;
         } else if (args.isOption("--build-time", value)) {
             uint64_t t = 0;
@@ -116,24 +116,24 @@ int buildCommand(const std::vector<std::string>& argv) {
                 error = "malformed build time \"" + value + "\"";
                 break;
             }
-            spec.buildTime = uint32_t(t);
+            recipe.buildTime = uint32_t(t);
         } else if (args.isOption("--flags", value)) {
             uint64_t f = 0;
             if (!parseNumber(value, 0xFFFFFFFFu, f)) {
                 error = "malformed flags \"" + value + "\"";
                 break;
             }
-            spec.flags = uint32_t(f);
+            recipe.flags = uint32_t(f);
         } else if (args.isOption("--arch", value)) {
-            spec.architecture = value;
+            recipe.architecture = value;
         } else if (args.isOption("--note", value)) {
-            spec.note = value;
+            recipe.note = value;
         } else if (args.isOption("--depends", value)) {
-            if (!parseRef(value, 3, spec.depends.emplace_back(), error)) break;
+            if (!parseRef(value, 3, recipe.depends.emplace_back(), error)) break;
         } else if (args.isOption("--provides", value)) {
-            if (!parseRef(value, 4, spec.provides.emplace_back(), error)) break;
+            if (!parseRef(value, 4, recipe.provides.emplace_back(), error)) break;
         } else if (args.isOption("--conflicts", value)) {
-            if (!parseRef(value, 3, spec.conflicts.emplace_back(), error)) break;
+            if (!parseRef(value, 3, recipe.conflicts.emplace_back(), error)) break;
         } else if (args.isOption("--keep-image", value)) {
             keepImageFile = value;
         } else if (args.isOption("--key", value)) {
@@ -155,7 +155,8 @@ int buildCommand(const std::vector<std::string>& argv) {
     if (error.empty()) error = args.error();
     if (error.empty() && output.empty()) error = "no output file (-o FILE)";
     if (error.empty() && !haveName) error = "no package name (--name NAME)";
-    if (error.empty() && !validName(spec.name)) error = "package name must have 1 to 16 characters";
+    if (error.empty() && !validName(recipe.name))
+        error = "package name must have 1 to 16 characters";
     if (error.empty() && !haveVersion) error = "no version (--version V)";
     if (error.empty() && dir.empty()) error = "no directory given";
     if (!error.empty()) {
@@ -172,12 +173,12 @@ int buildCommand(const std::vector<std::string>& argv) {
     if (error.empty() && !usableLegacyKey(keys))
         error = "legacy key is zero modulo the group order";
     if (error.empty() && keepImageFile) {
-        spec.keepImagePayload.emplace();
-        readWholeFile(*keepImageFile, *spec.keepImagePayload, error);
+        recipe.keepImagePayload.emplace();
+        readWholeFile(*keepImageFile, *recipe.keepImagePayload, error);
     }
-    if (error.empty()) readTree(dir, spec.files, error);
+    if (error.empty()) readTree(dir, recipe.files, error);
     for (const std::string& assignment : cpuClasses)
-        if (error.empty()) applyCpuClass(spec.files, assignment, error);
+        if (error.empty()) applyCpuClass(recipe.files, assignment, error);
     if (!error.empty()) {
         reportError(NAME, error);
         return EXIT_FAILED;
@@ -187,7 +188,7 @@ int buildCommand(const std::vector<std::string>& argv) {
         std::cerr << "qpk build: warning: no signing key given; the installer will reject "
                   << output << "\n";
     }
-    const std::string package = buildPackage(spec, keys);
+    const std::string package = buildPackage(recipe, keys);
     if (package.empty()) return EXIT_FAILED;  // the signer has said why
     if (!writeFile(output, package, error)) {
         reportError(NAME, error);

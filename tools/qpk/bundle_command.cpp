@@ -34,8 +34,8 @@ uint32_t littleEndian32(const std::string& bytes, size_t at) {
 int bundleCommand(const std::vector<std::string>& argv) {
     const char* const NAME = "bundle";
     Arguments args(argv);
-    BundleSpec spec;
-    spec.buildTime = uint32_t(std::time(nullptr));
+    BundleRecipe recipe;
+    recipe.buildTime = uint32_t(std::time(nullptr));
     std::string output, value, error;
     bool haveName = false, haveVersion = false;
     std::vector<std::string> memberPaths;
@@ -48,10 +48,10 @@ int bundleCommand(const std::vector<std::string>& argv) {
         } else if (args.isOption("-o", value)) {
             output = value;
         } else if (args.isOption("--name", value)) {
-            spec.name = value;
+            recipe.name = value;
             haveName = true;
         } else if (args.isOption("--version", value)) {
-            if (!parseVersionOption(value, spec.version, error)) break;
+            if (!parseVersionOption(value, recipe.version, error)) break;
             haveVersion = true;
         } else if (args.isOption("--build-time", value)) {
             uint64_t t = 0;
@@ -59,18 +59,18 @@ int bundleCommand(const std::vector<std::string>& argv) {
                 error = "malformed build time \"" + value + "\"";
                 break;
             }
-            spec.buildTime = uint32_t(t);
+            recipe.buildTime = uint32_t(t);
         } else if (args.isOption("--flags", value)) {
             uint64_t f = 0;
             if (!parseNumber(value, 0xFFFFFFFFu, f)) {
                 error = "malformed flags \"" + value + "\"";
                 break;
             }
-            spec.flags = uint32_t(f);
+            recipe.flags = uint32_t(f);
         } else if (args.isOption("--arch", value)) {
-            spec.architecture = value;
+            recipe.architecture = value;
         } else if (args.isOption("--default-disabled", value)) {
-            if (!parseRef(value, 3, spec.defaultDisabled.emplace_back(), error)) break;
+            if (!parseRef(value, 3, recipe.defaultDisabled.emplace_back(), error)) break;
         } else if (args.isOption("--keep-image", value)) {
             keepImageFile = value;
         } else {
@@ -82,7 +82,8 @@ int bundleCommand(const std::vector<std::string>& argv) {
     if (error.empty()) error = args.error();
     if (error.empty() && output.empty()) error = "no output file (-o FILE)";
     if (error.empty() && !haveName) error = "no bundle name (--name NAME)";
-    if (error.empty() && !validName(spec.name)) error = "bundle name must have 1 to 16 characters";
+    if (error.empty() && !validName(recipe.name))
+        error = "bundle name must have 1 to 16 characters";
     if (error.empty() && !haveVersion) error = "no version (--version V)";
     if (error.empty() && memberPaths.empty()) error = "no member packages given";
     if (!error.empty()) {
@@ -91,8 +92,8 @@ int bundleCommand(const std::vector<std::string>& argv) {
     }
 
     if (keepImageFile) {
-        spec.keepImagePayload.emplace();
-        readWholeFile(*keepImageFile, *spec.keepImagePayload, error);
+        recipe.keepImagePayload.emplace();
+        readWholeFile(*keepImageFile, *recipe.keepImagePayload, error);
     }
     std::vector<std::string> members;
     for (const std::string& path : memberPaths) {
@@ -111,7 +112,7 @@ int bundleCommand(const std::vector<std::string>& argv) {
         }
         members.push_back(std::move(bytes));
     }
-    if (error.empty()) writeFile(output, buildBundle(spec, members), error);
+    if (error.empty()) writeFile(output, buildBundle(recipe, members), error);
     if (!error.empty()) {
         reportError(NAME, error);
         return EXIT_FAILED;

@@ -113,35 +113,37 @@ void runningDigest(const char* region, size_t size, bool sha256, uint8_t digest[
 
 }  // namespace
 
-std::string buildPackage(const PackageSpec& spec, const SigningKeys& keys) {
+std::string buildPackage(const PackageRecipe& recipe, const SigningKeys& keys) {
     std::string files;
-    if (spec.withFilesPart)
-        files = deflateBytes(spec.rawFilesStream ? *spec.rawFilesStream : fileRecords(spec.files),
-                             spec.zlibLevel);
+    if (recipe.withFilesPart)
+        files =
+            deflateBytes(recipe.rawFilesStream ? *recipe.rawFilesStream : fileRecords(recipe.files),
+                         recipe.zlibLevel);
 
     std::string out;
     out.reserve(files.size() + 4096);
-    putFileHeader(out, spec.unrecorded ? UNRECORDED_PACKAGE_MAGIC : PACKAGE_MAGIC);
+    putFileHeader(out, recipe.unrecorded ? UNRECORDED_PACKAGE_MAGIC : PACKAGE_MAGIC);
     // The part 25 header switches the reader to SHA-256, which then restarts
     // at the package header: the signed region begins there either way.
-    if (spec.sha256) putPart(out, PART_SHA256, std::string());
+    if (recipe.sha256) putPart(out, PART_SHA256, std::string());
     size_t signedStart = out.size();
     putPart(out, PART_PACKAGE_HEADER,
-            headerRecord(spec.name, spec.version, spec.buildTime, spec.flags, spec.withFlagsWord));
-    putOptionalPart(out, PART_TEXT24, spec.text24);
-    putOptionalPart(out, PART_ARCHITECTURE, spec.architecture);
-    putOptionalPart(out, PART_TEXT2, spec.text2);
-    putOptionalPart(out, PART_NOTE, spec.note);
-    putRefListPart(out, PART_DEPENDS, spec.depends);
-    putRefListPart(out, PART_PROVIDES, spec.provides);
-    putRefListPart(out, PART_CONFLICTS, spec.conflicts);
-    putOptionalPart(out, PART_PAYLOAD, spec.keepImagePayload);
-    if (spec.withFilesPart) putPart(out, PART_FILES, files);
+            headerRecord(recipe.name, recipe.version, recipe.buildTime, recipe.flags,
+                         recipe.withFlagsWord));
+    putOptionalPart(out, PART_TEXT24, recipe.text24);
+    putOptionalPart(out, PART_ARCHITECTURE, recipe.architecture);
+    putOptionalPart(out, PART_TEXT2, recipe.text2);
+    putOptionalPart(out, PART_NOTE, recipe.note);
+    putRefListPart(out, PART_DEPENDS, recipe.depends);
+    putRefListPart(out, PART_PROVIDES, recipe.provides);
+    putRefListPart(out, PART_CONFLICTS, recipe.conflicts);
+    putOptionalPart(out, PART_PAYLOAD, recipe.keepImagePayload);
+    if (recipe.withFilesPart) putPart(out, PART_FILES, files);
 
-    if (spec.withSignature) {
+    if (recipe.withSignature) {
         std::string signature;
-        if (spec.signatureOverride) {
-            signature = *spec.signatureOverride;
+        if (recipe.signatureOverride) {
+            signature = *recipe.signatureOverride;
             putPartHeader(out, PART_SIGNATURE, uint32_t(signature.size()));
         } else {
             // The header's length field is signed too: the payload is 132
@@ -149,34 +151,35 @@ std::string buildPackage(const PackageSpec& spec, const SigningKeys& keys) {
             uint32_t length = (keys.haveLegacy && !keys.haveEd25519) ? 68 : 132;
             putPartHeader(out, PART_SIGNATURE, length);
             uint8_t digest[32];
-            runningDigest(out.data() + signedStart, out.size() - signedStart, spec.sha256, digest);
+            runningDigest(out.data() + signedStart, out.size() - signedStart, recipe.sha256,
+                          digest);
             std::string error;
             if (!signDigest(keys, digest, signature, error) || signature.size() != length) {
-                std::cerr << "qpk: cannot sign " << spec.name << ": " << error << "\n";
+                std::cerr << "qpk: cannot sign " << recipe.name << ": " << error << "\n";
                 return std::string();
             }
         }
         out += signature;
     }
-    for (const RawPart& part : spec.partsAfterSignature) putRawPart(out, part);
+    for (const RawPart& part : recipe.partsAfterSignature) putRawPart(out, part);
     finishFile(out);
     return out;
 }
 
-std::string buildBundle(const BundleSpec& spec, const std::vector<std::string>& memberFiles) {
+std::string buildBundle(const BundleRecipe& recipe, const std::vector<std::string>& memberFiles) {
     size_t total = 256;
     for (const std::string& member : memberFiles) total += member.size();
     std::string out;
     out.reserve(total);
     putFileHeader(out, PACKAGE_MAGIC);
     putPart(out, PART_BUNDLE_HEADER,
-            headerRecord(spec.name, spec.version, spec.buildTime, spec.flags, true));
-    putOptionalPart(out, PART_PAYLOAD, spec.keepImagePayload);
-    putRefListPart(out, PART_BUNDLE_MEMBERS, spec.defaultDisabled);
+            headerRecord(recipe.name, recipe.version, recipe.buildTime, recipe.flags, true));
+    putOptionalPart(out, PART_PAYLOAD, recipe.keepImagePayload);
+    putRefListPart(out, PART_BUNDLE_MEMBERS, recipe.defaultDisabled);
     for (const std::string& member : memberFiles)
         if (member.size() > FILE_HEADER) out.append(member, FILE_HEADER, std::string::npos);
-    putOptionalPart(out, PART_ARCHITECTURE, spec.architecture);
-    for (const RawPart& part : spec.partsAfterMembers) putRawPart(out, part);
+    putOptionalPart(out, PART_ARCHITECTURE, recipe.architecture);
+    for (const RawPart& part : recipe.partsAfterMembers) putRawPart(out, part);
     finishFile(out);
     return out;
 }

@@ -27,7 +27,7 @@ struct RawPart {
     std::optional<uint32_t> declaredLength;
 };
 
-struct PackageSpec {
+struct PackageRecipe {
     std::string name;
     Version version = 0;
     uint32_t buildTime = 0;
@@ -56,9 +56,9 @@ struct PackageSpec {
 // The whole package file. The signature part is made with `keys` over the
 // running digest (see signer.h); an empty key set gives a zero signature.
 // Empty (with a message on standard error) when signing fails.
-std::string buildPackage(const PackageSpec& spec, const SigningKeys& keys);
+std::string buildPackage(const PackageRecipe& recipe, const SigningKeys& keys);
 
-struct BundleSpec {
+struct BundleRecipe {
     std::string name;
     Version version = 0;
     uint32_t buildTime = 0;
@@ -71,7 +71,7 @@ struct BundleSpec {
 
 // A bundle: its header and parts, then each member's parts (the member
 // files' own file headers are left out).
-std::string buildBundle(const BundleSpec& spec, const std::vector<std::string>& memberFiles);
+std::string buildBundle(const BundleRecipe& recipe, const std::vector<std::string>& memberFiles);
 
 // The inflated form of a files part (file records back to back).
 std::string fileRecords(const std::vector<FileEntry>& files);
