@@ -317,7 +317,7 @@ def main():
     isal = read(os.path.join(out, "isal.txt"))
     if isal:
         w("## zlib against ISA-L's inflater (bench/isal_compare.cpp)\n")
-        w("Speeds in MB/s of inflated output, best of 3–5 runs, one core; the installer's window "
+        w("Speeds in MB/s of inflated output, best of 3–5 runs in processor time, one core; the installer's window "
           "is 4 KiB for input and output. Not wired into the installer.\n")
         w("| stream | compressed | inflated | zlib 4K | ISA-L 4K | ratio | zlib 64K | ISA-L 64K | ratio |")
         w("|---|---:|---:|---:|---:|---:|---:|---:|---:|")

@@ -68,15 +68,27 @@ void Installer::setProgress(const std::string& line) {
     progressLine = line;
 }
 
-std::string installProgressLine(const InstalledPackage& package, uint64_t position,
-                                uint64_t total) {
+namespace {
+
+std::string progressCaption(const InstalledPackage& package) {
     std::string caption = "installing ";
     if (package.disabled && package.bundleRef.name.empty()) caption += " (disabled) ";
     caption += displayName(package);
-    // A caption too long for a bar leaves a bar of width 0 (" []").
-    uint64_t width = caption.size() < 76 ? 76 - caption.size() : 0;
-    // An empty total or a position past it draws a full bar.
-    uint64_t filled = (total == 0 || position >= total) ? width : position * width / total;
+    return caption;
+}
+
+// A caption too long for a bar leaves a bar of width 0 (" []").
+uint64_t barWidth(const std::string& caption) {
+    return caption.size() < 76 ? 76 - caption.size() : 0;
+}
+
+// An empty total or a position past it draws a full bar.
+uint64_t filledCells(uint64_t width, uint64_t position, uint64_t total) {
+    return (total == 0 || position >= total) ? width : position * width / total;
+}
+
+std::string progressLine(const std::string& caption, uint64_t filled) {
+    uint64_t width = barWidth(caption);
     std::string line = caption + " [";
     line.append(size_t(filled), '#');
     line.append(size_t(width - filled), ' ');
@@ -84,10 +96,56 @@ std::string installProgressLine(const InstalledPackage& package, uint64_t positi
     return line;
 }
 
+// Extraction asks for the bar after every file, while it moves at most 76
+// cells in a whole package: the caption of the package last shown and the
+// line last built are kept, and a call that would build that same line
+// while it is still the one on screen stops before building it.
+struct ProgressMemo {
+    std::string name;
+    Version version = 0;
+    bool disabled = false;
+    std::string refName;
+    Version refMin = 0;
+    std::string caption;
+    uint64_t filled = 0;
+    std::string line;
+};
+
+ProgressMemo& progressMemo() {
+    static ProgressMemo memo;
+    return memo;
+}
+
+}  // namespace
+
+std::string installProgressLine(const InstalledPackage& package, uint64_t position,
+                                uint64_t total) {
+    std::string caption = progressCaption(package);
+    return progressLine(caption, filledCells(barWidth(caption), position, total));
+}
+
 void showInstallProgress(const InstalledPackage& package, const PackageReader& reader) {
     Installer& installer = Installer::instance();
     if (installer.quiet) return;
-    installer.setProgress(installProgressLine(package, reader.position(), reader.fileLength()));
+    ProgressMemo& memo = progressMemo();
+    // The caption depends on these fields alone.
+    bool sameCaption = !memo.caption.empty() && memo.name == package.name &&
+                       memo.version == package.version && memo.disabled == package.disabled &&
+                       memo.refName == package.bundleRef.name &&
+                       memo.refMin == package.bundleRef.minVersion;
+    if (!sameCaption) {
+        memo.name = package.name;
+        memo.version = package.version;
+        memo.disabled = package.disabled;
+        memo.refName = package.bundleRef.name;
+        memo.refMin = package.bundleRef.minVersion;
+        memo.caption = progressCaption(package);
+    }
+    uint64_t filled = filledCells(barWidth(memo.caption), reader.position(), reader.fileLength());
+    if (sameCaption && filled == memo.filled && installer.progressLine == memo.line) return;
+    memo.filled = filled;
+    memo.line = progressLine(memo.caption, filled);
+    installer.setProgress(memo.line);
 }
 
 void reportCreateFailure(const InstalledPackage& package, const std::string& path) {

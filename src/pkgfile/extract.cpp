@@ -9,6 +9,7 @@
 #include "pkgfile/names.h"
 #include "pkgfile/package_reader.h"
 #include "txn/manifest.h"
+#include "txn/rootfs.h"
 
 namespace {
 
@@ -47,6 +48,8 @@ void reportFileError(const InstalledPackage& package, const std::string& name, O
 }  // namespace
 
 bool extractFiles(InstalledPackage& package, FileManifest& manifest, PackageReader& reader) {
+    // The staged files of a package mostly share a few directories.
+    rootfs::Batch batch;
     InflateStreamBuffer inflater(reader.rdbuf());
     std::istream in(&inflater);
     int machineClass = -1;  // derived on the first record that asks for one

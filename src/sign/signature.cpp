@@ -7,16 +7,13 @@
 #include "pkgfile/package_reader.h"
 #include "sign/crypto.h"
 #include "sign/legacy.h"
+#include "sign/signature_layout.h"
 #include "trust_keys.h"
 #include "txn/rootfs.h"
 
 namespace {
 
-constexpr size_t LEGACY_FORM = 68;
-constexpr size_t LONG_FORM = 132;
-constexpr size_t LEGACY_R = 20;
-constexpr size_t LEGACY_S = 36;
-constexpr size_t ED25519_SIGNATURE = 68;
+using namespace signature_layout;
 
 // Releases that still shipped legacy-signed packages.
 bool legacyEraVersion(Version v) {

@@ -57,7 +57,7 @@ bool copyFile(const std::string& source, const std::string& target, bool showSpi
         err = errno;
     }
     ::close(in);
-    if (ok && rootfs::rename(temp, target) != 0) {
+    if (ok && rootfs::renameFile(temp, target) != 0) {
         ok = false;
         err = errno;
     }

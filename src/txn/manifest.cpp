@@ -46,10 +46,13 @@ enum class MoveResult { Moved, NoSource, Failed };
 // move is over: it goes when it was copied or could not be moved at all.
 MoveResult moveIntoPlace(const std::string& source, const std::string& target, bool owned,
                          bool showSpinner) {
-    int rc = rootfs::rename(source, target);
+    // The manifest's own temporary files are plain files; other sources
+    // (a loaded manifest's) may be anything.
+    auto move = owned ? rootfs::renameFile : rootfs::rename;
+    int rc = move(source, target);
     if (rc != 0 && errno == ENOENT) {
         makeDirectories(parentDirectory(target));
-        rc = rootfs::rename(source, target);
+        rc = move(source, target);
     }
     if (rc == 0) return MoveResult::Moved;
     MoveResult result = MoveResult::Failed;
@@ -146,6 +149,7 @@ std::unique_ptr<OutFile> FileManifest::createStaged(const std::string& target, u
     std::string temp = tempPattern(stagingDirectory(target, sizeHint));
     int fd = rootfs::mkstemp(temp);
     if (fd < 0) return out;  // not open: the caller reports it; nothing staged
+    noteStaged(temp, sizeHint);
     if (mode != 0) ::fchmod(fd, mode);
     stage(target, EntryKind::StagedFile, temp);
     out->attach(fd);
@@ -155,6 +159,7 @@ std::unique_ptr<OutFile> FileManifest::createStaged(const std::string& target, u
 bool FileManifest::apply(bool showSpinner) {
     applyError_ = 0;
     if (entries_.empty()) return true;
+    rootfs::Batch batch;
     ApplyDurability durable;
     // Pass 1: removals and links, so that a move never lands in a directory
     // that is about to be removed.
@@ -199,6 +204,7 @@ bool FileManifest::apply(bool showSpinner) {
 }
 
 void FileManifest::cancel() {
+    rootfs::Batch batch;
     for (const auto& [target, entry] : entries_)
         if (entry.kind == EntryKind::StagedFile) rootfs::unlink(entry.source);
     entries_.clear();

@@ -50,6 +50,64 @@ void closeKeepErrno(int fd) {
     errno = saved;
 }
 
+// What a Batch keeps: descriptors of directories whose way from the root
+// (or from /flash) holds no symbolic link. Such a way only leads elsewhere
+// once a directory on it is removed or renamed, or its permissions change;
+// rmdir, rename of a source that may be a directory and chmod therefore
+// drop everything kept. Removing or replacing a file or a link cannot touch
+// a way that has none, and creating a name cannot either.
+struct DirCache {
+    static constexpr int SLOTS = 4;
+    struct Slot {
+        std::string path;      // the directory as the caller named it
+        bool guarded = false;  // reached beneath /flash
+        int fd = -1;
+        unsigned long lastUse = 0;
+    };
+    Slot slots[SLOTS];
+    unsigned long uses = 0;
+    int flashFd = -1;  // "/flash", reached without a link
+    int depth = 0;
+    unsigned long batch = 0;
+    unsigned long batches = 0;
+};
+
+DirCache& cache() {
+    static DirCache c;
+    return c;
+}
+
+unsigned long changes = 0;
+
+void forgetDirectories() {
+    DirCache& c = cache();
+    for (DirCache::Slot& slot : c.slots) {
+        if (slot.fd >= 0) closeKeepErrno(slot.fd);
+        slot.fd = -1;
+        slot.path.clear();
+    }
+    if (c.flashFd >= 0) closeKeepErrno(c.flashFd);
+    c.flashFd = -1;
+}
+
+bool caching() {
+    return cache().depth > 0 && !root().noOpenat2 && !faults::openat2Disabled();
+}
+
+// A directory reached with openat2 when no symbolic link lies on the way;
+// -1 on any failure, after which the caller resolves the usual way.
+int openDirectoryWithoutLinks(int from, const char* path, uint64_t resolve) {
+    struct open_how how;
+    std::memset(&how, 0, sizeof how);
+    how.flags = uint64_t(O_PATH | O_DIRECTORY | O_CLOEXEC);
+    how.resolve = resolve | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    for (int attempt = 0;; ++attempt) {
+        long fd = ::syscall(SYS_openat2, from, path, &how, sizeof how);
+        if (fd >= 0) return int(fd);
+        if (errno != EAGAIN || attempt >= 8) return -1;
+    }
+}
+
 // The host path of `path` for the plain-path mode; relative paths are taken
 // from the root too.
 std::string hostPath(const std::string& path) {
@@ -194,6 +252,38 @@ int openFlashParent(const std::string& parent) {
     return -1;
 }
 
+// The kept descriptor of the parent directory `parent` (guarded: a parent of
+// a path below /flash, reached beneath /flash), or a new one that is kept;
+// -1 (errno set) when the way holds a link or cannot be followed, and the
+// caller resolves as it would outside a Batch.
+int keptDirectory(const std::string& parent, bool guarded) {
+    DirCache& c = cache();
+    DirCache::Slot* spare = &c.slots[0];
+    for (DirCache::Slot& slot : c.slots) {
+        if (slot.fd >= 0 && slot.guarded == guarded && slot.path == parent) {
+            slot.lastUse = ++c.uses;
+            return slot.fd;
+        }
+        if (slot.fd < 0 || (spare->fd >= 0 && slot.lastUse < spare->lastUse)) spare = &slot;
+    }
+    int fd = -1;
+    if (guarded) {
+        if (c.flashFd < 0)
+            c.flashFd = openDirectoryWithoutLinks(rootFd(), "/flash", RESOLVE_IN_ROOT);
+        if (c.flashFd < 0) return -1;
+        fd = openDirectoryWithoutLinks(c.flashFd, belowFlashPart(parent).c_str(), RESOLVE_BENEATH);
+    } else {
+        fd = openDirectoryWithoutLinks(rootFd(), parent.c_str(), RESOLVE_IN_ROOT);
+    }
+    if (fd < 0) return -1;
+    if (spare->fd >= 0) ::close(spare->fd);
+    spare->path = parent;
+    spare->guarded = guarded;
+    spare->fd = fd;
+    spare->lastUse = ++c.uses;
+    return fd;
+}
+
 // A path as a directory descriptor plus a last name, for the *at calls.
 // Trailing slashes are dropped, so "/flash/var/pdb/x/" names "x".
 class AtRef {
@@ -243,8 +333,17 @@ AtRef::AtRef(const std::string& path) {
         return;
     }
     // A guarded path has at least two components, so a parent to open.
-    int fd = guarded ? openFlashParent(path.substr(0, slash))
-                     : openInRoot(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY, 0);
+    const std::string parent = path.substr(0, slash);
+    if (caching()) {
+        int kept = keptDirectory(parent, guarded);
+        if (kept >= 0) {
+            dir_ = kept;  // the Batch owns it
+            ok_ = true;
+            return;
+        }
+    }
+    int fd =
+        guarded ? openFlashParent(parent) : openInRoot(parent.c_str(), O_PATH | O_DIRECTORY, 0);
     if (fd < 0) return;
     dir_ = fd;
     owned_ = true;
@@ -309,6 +408,8 @@ uint64_t nextRandom() {
 bool setRoot(const std::string& dir) {
     int fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
+    forgetDirectories();
+    ++changes;
     Root& r = root();
     if (r.fd >= 0) ::close(r.fd);
     r.fd = fd;
@@ -336,6 +437,7 @@ int rootFd() {
 
 int open(const std::string& path, int flags, mode_t mode) {
     if ((flags & O_CREAT) && faults::hit(faults::CREATE)) return -1;
+    if ((flags & (O_CREAT | O_TRUNC)) || (flags & O_ACCMODE) != O_RDONLY) ++changes;
     return openForChange(path, flags, mode);
 }
 
@@ -367,41 +469,72 @@ bool exists(const std::string& path) {
     return stat(path, &st) == 0;
 }
 
-int rename(const std::string& from, const std::string& to) {
+namespace {
+
+int renameAt(const std::string& from, const std::string& to, bool mayMoveDirectory) {
     if (faults::hit(faults::RENAME)) return -1;
-    AtRef a(from);
-    if (!a.ok()) return -1;
-    AtRef b(to);
-    if (!b.ok()) return -1;
-    return ::renameat(a.dir(), a.name(), b.dir(), b.name());
+    ++changes;
+    int rc = -1;
+    {
+        AtRef a(from);
+        if (!a.ok()) return -1;
+        AtRef b(to);
+        if (!b.ok()) return -1;
+        rc = ::renameat(a.dir(), a.name(), b.dir(), b.name());
+    }
+    // A directory moved (or one replaced by it) changes the ways through it.
+    if (rc == 0 && mayMoveDirectory) forgetDirectories();
+    return rc;
+}
+
+}  // namespace
+
+int rename(const std::string& from, const std::string& to) {
+    return renameAt(from, to, true);
+}
+
+int renameFile(const std::string& from, const std::string& to) {
+    return renameAt(from, to, false);
 }
 
 int unlink(const std::string& path) {
+    ++changes;
     AtRef at(path);
     if (!at.ok()) return -1;
     return ::unlinkat(at.dir(), at.name(), 0);
 }
 
 int rmdir(const std::string& path) {
-    AtRef at(path);
-    if (!at.ok()) return -1;
-    return ::unlinkat(at.dir(), at.name(), AT_REMOVEDIR);
+    ++changes;
+    int rc = -1;
+    {
+        AtRef at(path);
+        if (!at.ok()) return -1;
+        rc = ::unlinkat(at.dir(), at.name(), AT_REMOVEDIR);
+    }
+    if (rc == 0) forgetDirectories();
+    return rc;
 }
 
 int mkdir(const std::string& path, mode_t mode) {
     if (faults::hit(faults::MKDIR)) return -1;
+    ++changes;
     AtRef at(path);
     if (!at.ok()) return -1;
     return ::mkdirat(at.dir(), at.name(), mode);
 }
 
 int symlink(const std::string& text, const std::string& path) {
+    ++changes;
     AtRef at(path);
     if (!at.ok()) return -1;
     return ::symlinkat(text.c_str(), at.dir(), at.name());
 }
 
 int chmod(const std::string& path, mode_t mode) {
+    // Permissions of a directory decide who may pass it.
+    ++changes;
+    forgetDirectories();
     if (belowFlash(path)) {
         // Only the file itself: a link at the last component is refused.
         AtRef at(path);
@@ -465,6 +598,7 @@ int mkstemp(std::string& pattern) {
         return -1;
     }
     if (faults::hit(faults::CREATE)) return -1;
+    ++changes;
     std::string name = pattern;
     for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
         uint64_t bits = nextRandom();
@@ -486,6 +620,26 @@ off_t fileSize(int fd) {
     struct stat st;
     if (::fstat(fd, &st) != 0) return -1;
     return st.st_size;
+}
+
+Batch::Batch() {
+    DirCache& c = cache();
+    if (c.depth++ == 0) c.batch = ++c.batches;
+}
+
+Batch::~Batch() {
+    DirCache& c = cache();
+    if (--c.depth > 0) return;
+    forgetDirectories();
+    c.batch = 0;
+}
+
+unsigned long batchId() {
+    return cache().batch;
+}
+
+unsigned long changeCount() {
+    return changes;
 }
 
 }  // namespace rootfs

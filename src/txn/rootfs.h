@@ -44,6 +44,10 @@ int statfs(const std::string& path, struct statfs* st);
 bool exists(const std::string& path);  // stat succeeds
 
 int rename(const std::string& from, const std::string& to);
+// rename() for a source that is no directory (a staged temporary file): such
+// a move cannot change where any directory path leads, so the directories a
+// Batch keeps stay valid.
+int renameFile(const std::string& from, const std::string& to);
 int unlink(const std::string& path);
 int rmdir(const std::string& path);
 int mkdir(const std::string& path, mode_t mode);
@@ -63,5 +67,26 @@ int mkstemp(std::string& pattern);
 
 // The file's size via fstat of an open descriptor; -1 on failure.
 off_t fileSize(int fd);
+
+// A stretch of work that this process does alone, such as extracting one
+// package or applying a manifest. While a Batch lives the layer keeps the
+// descriptors of the last directories it resolved (when the way to them
+// holds no symbolic link) and reuses them, so that consecutive operations
+// in one directory resolve it once. Only rmdir, chmod and rename of a
+// source that may be a directory can change where such a way leads; they
+// drop what is kept. Outside a Batch every call resolves afresh, so changes
+// made by others between batches are always seen. Batches nest.
+class Batch {
+  public:
+    Batch();
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+};
+// A number for the open outermost Batch, different for each; 0 when none.
+unsigned long batchId();
+// Counts the layer's calls that create, remove, rename or change anything;
+// a memo of what exists may be kept while it does not move.
+unsigned long changeCount();
 
 }  // namespace rootfs

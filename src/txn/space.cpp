@@ -44,22 +44,53 @@ struct FsSpace {
     }
 };
 
+// The device of a target's nearest existing ancestor directory. The estimate
+// changes nothing, so the answer for a parent directory holds for the whole
+// walk; entries come in path order, and siblings share the last answer.
+class AncestorDevices {
+  public:
+    // False when no ancestor exists.
+    bool deviceOf(const std::string& target, dev_t& dev) {
+        std::string parent = parentDirectory(target);
+        if (!known_ || parent != parent_) {
+            parent_ = std::move(parent);
+            known_ = true;
+            found_ = lookUp(parent_, dev_);
+        }
+        dev = dev_;
+        return found_;
+    }
+
+  private:
+    static bool lookUp(const std::string& parent, dev_t& dev) {
+        struct stat st;
+        std::string dir = parent;
+        while (rootfs::stat(dir, &st) != 0) {
+            if (dir == "/" || dir == ".") return false;
+            dir = parentDirectory(dir);
+        }
+        dev = st.st_dev;
+        return true;
+    }
+
+    std::string parent_;
+    bool known_ = false;
+    bool found_ = false;
+    dev_t dev_ = 0;
+};
+
 // Whether moving a file of device `dev` onto `target` is a rename within one
 // file system: the nearest existing ancestor directory is on that device.
-bool renamesInPlace(const std::string& target, dev_t dev) {
-    struct stat st;
-    std::string dir = parentDirectory(target);
-    while (rootfs::stat(dir, &st) != 0) {
-        if (dir == "/" || dir == ".") return false;
-        dir = parentDirectory(dir);
-    }
-    return st.st_dev == dev;
+bool renamesInPlace(AncestorDevices& ancestors, const std::string& target, dev_t dev) {
+    dev_t there;
+    return ancestors.deviceOf(target, there) && there == dev;
 }
 
 }  // namespace
 
 bool estimateSpace(const FileManifest& manifest, int64_t& bootSpare, int64_t& flashSpare) {
     FsSpace accounts[2] = {FsSpace("/flash/boot"), FsSpace("/flash")};
+    AncestorDevices ancestors;
     for (const auto& [target, entry] : manifest.entries()) {
         if (entry.kind == EntryKind::Symlink) continue;
         bool held[2] = {accounts[0].holds(target), accounts[1].holds(target)};
@@ -70,7 +101,7 @@ bool estimateSpace(const FileManifest& manifest, int64_t& bootSpare, int64_t& fl
         if (entry.kind != EntryKind::Remove) {
             struct stat source;
             if (rootfs::stat(entry.source, &source) == 0) {
-                if (renamesInPlace(target, source.st_dev)) continue;
+                if (renamesInPlace(ancestors, target, source.st_dev)) continue;
                 taken = source.st_size;
             }
         }

@@ -2,12 +2,8 @@
 
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <grp.h>
-#include <poll.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +18,7 @@
 #include "model/version.h"
 #include "qpk/lib/builder.h"
 #include "qpk/lib/signer.h"
+#include "support/run.h"
 #include "support/temp_root.h"
 
 namespace scenario {
@@ -30,57 +27,7 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-constexpr uid_t NOBODY = 65534;
-
-struct ChildResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// What the installer needs to run inside a root: the host's programs and
-// libraries, and the directory of the installer binary.
-std::vector<std::string> hostDirectories() {
-    std::string program = INSTALLER_BINARY;
-    return {"/usr", "/lib", "/lib64", "/bin", program.substr(0, program.rfind('/'))};
-}
-
-// In a private mount namespace (the child's own), makes the host directories
-// visible inside `root` by bind mounts that vanish with the child. The mount
-// points stay behind; removeMountPoints() takes them away again.
-bool prepareChroot(const std::string& root) {
-    if (::unshare(CLONE_NEWNS) != 0) return false;
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
-    for (const std::string& dir : hostDirectories()) {
-        struct stat st;
-        if (::lstat(dir.c_str(), &st) != 0) continue;
-        std::string inside = root + dir;
-        if (S_ISLNK(st.st_mode)) {
-            std::error_code ec;
-            stdfs::copy_symlink(dir, inside, ec);
-            continue;
-        }
-        std::error_code ec;
-        stdfs::create_directories(inside, ec);
-        if (::mount(dir.c_str(), inside.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
-            return false;
-    }
-    std::string cache = root + "/etc/ld.so.cache";
-    ::mkdir((root + "/etc").c_str(), 0755);
-    ::close(::open(cache.c_str(), O_CREAT | O_WRONLY, 0644));
-    ::mount("/etc/ld.so.cache", cache.c_str(), nullptr, MS_BIND, nullptr);
-    return true;
-}
-
-// The top-level names that prepareChroot() may create inside a root.
-std::vector<std::string> mountPointTops() {
-    std::vector<std::string> tops = {"/etc"};
-    for (const std::string& dir : hostDirectories())
-        tops.push_back(dir.substr(0, dir.find('/', 1)));
-    return tops;
-}
-
-// Removes what prepareChroot() made below `root`, given the tops that did not
+// Removes what a chroot run left below `root`, given the tops that did not
 // exist before: links and the empty cache file are unlinked, directories are
 // only rmdir'ed along the paths that were made, so nothing that could still
 // be a mount, or hold anything, is touched.
@@ -94,7 +41,7 @@ void removeMountPoints(const std::string& root, const std::vector<std::string>& 
     struct stat st;
     if (::lstat(cache.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
         ::unlink(cache.c_str());
-    std::vector<std::string> dirs = hostDirectories();
+    std::vector<std::string> dirs = chrootHostDirectories(INSTALLER_BINARY);
     dirs.push_back("/etc");
     for (std::string dir : dirs) {
         if (!made(dir)) continue;
@@ -109,88 +56,6 @@ void removeMountPoints(const std::string& root, const std::vector<std::string>& 
             dir = dir.substr(0, dir.rfind('/'));
         }
     }
-}
-
-// Runs the installer with a clean environment (PATH and `env`), `input` on
-// its standard input, optionally inside `chrootDir`, and, for RunAs::Nobody,
-// as the user and group 65534.
-ChildResult runChild(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                     const std::string& input, RunAs as, const std::string& chrootDir) {
-    ChildResult result;
-    int outPipe[2], errPipe[2], inPipe[2];
-    if (::pipe(outPipe) || ::pipe(errPipe) || ::pipe(inPipe)) return result;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(inPipe[0], 0);
-        ::dup2(outPipe[1], 1);
-        ::dup2(errPipe[1], 2);
-        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], inPipe[0], inPipe[1]})
-            ::close(fd);
-        if (!chrootDir.empty() &&
-            (!prepareChroot(chrootDir) || ::chroot(chrootDir.c_str()) != 0 || ::chdir("/") != 0))
-            _exit(126);
-        if (as == RunAs::Nobody &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0))
-            _exit(126);
-        std::vector<std::string> envStrings = {"PATH=/usr/bin:/bin"};
-        envStrings.insert(envStrings.end(), env.begin(), env.end());
-        std::vector<char*> envp;
-        for (auto& s : envStrings) envp.push_back(s.data());
-        envp.push_back(nullptr);
-        std::vector<std::string> argStrings = {INSTALLER_BINARY};
-        argStrings.insert(argStrings.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& s : argStrings) argv.push_back(s.data());
-        argv.push_back(nullptr);
-        ::execve(INSTALLER_BINARY, argv.data(), envp.data());
-        _exit(127);
-    }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    ::close(inPipe[0]);
-    // Standard input is fed from a second child, so that a large image cannot
-    // dead-lock against the output pipes.
-    pid_t feeder = -1;
-    if (!input.empty()) {
-        feeder = ::fork();
-        if (feeder == 0) {
-            ::close(outPipe[0]);
-            ::close(errPipe[0]);
-            const char* p = input.data();
-            size_t left = input.size();
-            while (left > 0) {
-                ssize_t n = ::write(inPipe[1], p, left);
-                if (n <= 0) break;
-                p += n;
-                left -= size_t(n);
-            }
-            _exit(0);
-        }
-    }
-    ::close(inPipe[1]);
-    struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    char buffer[65536];
-    while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                fds[i].fd = -1;
-                --open;
-            } else {
-                (i == 0 ? result.out : result.err).append(buffer, size_t(n));
-            }
-        }
-    }
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    if (feeder > 0) ::waitpid(feeder, nullptr, 0);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
 }
 
 // ---- package options -------------------------------------------------------
@@ -430,16 +295,6 @@ std::vector<std::string> listTree(std::string dir) {
     return out;
 }
 
-// Hands the whole root to the unprivileged user, as the installer owns the
-// flash on a router.
-void giveRootToNobody(const std::string& dir) {
-    ::lchown(dir.c_str(), NOBODY, NOBODY);
-    std::error_code ec;
-    for (auto it = stdfs::recursive_directory_iterator(dir, ec);
-         !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec))
-        ::lchown(it->path().c_str(), NOBODY, NOBODY);
-}
-
 // Longest-common-subsequence line diff.
 std::string lineDiff(const std::vector<std::string>& a, const std::vector<std::string>& b) {
     size_t n = a.size(), m = b.size();
@@ -516,7 +371,7 @@ class Execution {
     // The last run and which of its results were checked.
     bool ran_ = false;
     const Directive* lastRun_ = nullptr;
-    ChildResult last_;
+    RunResult last_;
     bool statusSeen_ = false, stdoutSeen_ = false, stderrSeen_ = false;
 
     void fail(const Directive& d, const std::string& message) {
@@ -627,13 +482,24 @@ class Execution {
             fail(d, "this run would reach the test machine's root; use \"run chroot\"");
             return false;
         }
+        RunOptionsForTest options;
+        options.stdinData = input;
+        for (const std::string& e : env)
+            options.env.emplace(e.substr(0, e.find('=')), e.substr(e.find('=') + 1));
         std::vector<std::string> created;
         if (inChroot) {
-            for (const std::string& top : mountPointTops())
-                if (!root_.exists(top)) created.push_back(top);
+            options.chrootDir = root_.path();
+            for (std::string top : chrootHostDirectories(INSTALLER_BINARY))
+                if (top = top.substr(0, top.find('/', 1)); !root_.exists(top))
+                    created.push_back(top);
+            if (!root_.exists("/etc")) created.push_back("/etc");
         }
-        if (as_ == RunAs::Nobody) giveRootToNobody(root_.path());
-        last_ = runChild(args, env, input, as_, inChroot ? root_.path() : std::string());
+        if (as_ == RunAs::Nobody) {
+            // The installer owns the flash on a router.
+            giveTreeTo(root_.path(), NOBODY_UID);
+            options.runAsUser = NOBODY_UID;
+        }
+        last_ = ::runInstaller(args, options);
         if (inChroot) removeMountPoints(root_.path(), created);
         if (last_.status == 126 || last_.status == 127) {
             fail(d, "the installer could not be started (" + std::string(INSTALLER_BINARY) +

@@ -13,6 +13,7 @@
 #include "engine_records.h"
 #include "pkgfile/package_reader.h"
 #include "qpk/lib/builder.h"
+#include "support/packages.h"
 #include "support/temp_root.h"
 #include "txn/manifest.h"
 
@@ -21,17 +22,11 @@ namespace installtest {
 // A package with one file "bin/<name>" holding "<name> <version>".
 inline qpk::PackageRecipe recipe(const std::string& name, const char* version = "1.0",
                                  uint32_t built = 1) {
-    qpk::PackageRecipe s;
-    s.name = name;
-    s.version = enginetest::ver(version);
-    s.buildTime = built;
-    s.files.push_back({"bin/" + name, 0100755, name + " " + version, 0});
-    return s;
+    return testpkg::recipe(name, enginetest::ver(version), built,
+                           {{"bin/" + name, 0100755, name + " " + version, 0}});
 }
 
-inline std::string signedPackage(const qpk::PackageRecipe& s) {
-    return qpk::buildPackage(s, qpk::developmentKeys());
-}
+using testpkg::signedPackage;
 
 inline qpk::BundleRecipe bundleRecipe(const std::string& name, const char* version = "1.0",
                                       uint32_t built = 1) {

@@ -255,19 +255,6 @@ TEST_F(InstallOne, ConvertMarkerForOldSystems) {
     }
 }
 
-TEST_F(InstallOne, UpgradedMarkerForBootImageAndBranding) {
-    qpk::PackageRecipe boot = recipe("kernel");
-    boot.flags = FLAG_BOOT_IMAGE;
-    ASSERT_EQ(install(signedPackage(boot)), SET_OK);
-    EXPECT_TRUE(staged("/flash/UPGRADED"));
-    manifest.cancel();
-
-    ASSERT_EQ(install(signedPackage(recipe("branding"))), SET_OK);
-    EXPECT_TRUE(staged("/flash/UPGRADED"));
-    apply();
-    EXPECT_EQ(root.read("/flash/UPGRADED"), "");
-}
-
 TEST_F(InstallOne, BootImageSwitchLeavesTheFilesButChecksTheSignature) {
     EnvGuard env("bootimage", "1");
     qpk::PackageRecipe s = recipe("kernel");

@@ -1,6 +1,6 @@
-// The normal pass over the package files on flash: where they are looked
-// for, downgrade mode, the all-or-nothing outcome, kept images and the
-// re-enable step.
+// The normal pass over the package files on flash: downgrade mode, the
+// all-or-nothing outcome, kept images and the re-enable step (where files are
+// looked for and the boot image are covered by the end-to-end scenarios).
 #include "engine/upgrade.h"
 
 #include <unistd.h>
@@ -16,9 +16,7 @@ using enginetest::ver;
 
 namespace {
 
-constexpr const char* DOWNLOADS = "/rw/pckg/.download/";
 constexpr const char* UPLOADS = "/flash/rw/pckg/";
-constexpr const char* STORE = "/flash/var/pckg/";
 
 class Upgrade : public InstallTest {
   protected:
@@ -50,34 +48,6 @@ TEST_F(Upgrade, NothingToInstall) {
 TEST_F(Upgrade, NothingKnownAfterThePassFails) {
     EXPECT_TRUE(run().empty());
     EXPECT_EQ(installer.messages, std::vector<std::string>{"ERROR: router installation failed!!!"});
-}
-
-struct PlacesCase {
-    const char* what;
-    bool ignore, downloads, uploads, store;
-    std::vector<std::string> installed;
-};
-
-TEST_F(Upgrade, OnlyTheFirstPlaceWithPackageFilesIsUsed) {
-    const PlacesCase cases[] = {
-        {"downloads hide the rest", false, true, true, true, {"dl"}},
-        {"uploads before the store", false, false, true, true, {"up"}},
-        {"the store last", false, false, false, true, {"st"}},
-        {"ignored downloads", true, true, true, true, {"up"}},
-        {"ignored downloads, empty uploads", true, true, false, true, {"st"}},
-    };
-    for (const PlacesCase& c : cases) {
-        fresh();
-        std::filesystem::remove_all(root.host("/rw/pckg"));
-        std::filesystem::remove_all(root.host("/flash/rw"));
-        std::filesystem::remove_all(root.host(STORE));
-        if (c.ignore) root.write(std::string(DOWNLOADS) + "IGNORE", "");
-        if (c.downloads) place(DOWNLOADS, "dl.qpk", signedPackage(recipe("dl")));
-        if (c.uploads) place(UPLOADS, "up.wpk", signedPackage(recipe("up")));
-        if (c.store) place(STORE, "st.qpk", signedPackage(recipe("st")));
-        EXPECT_EQ(namesOf(run()), c.installed) << c.what;
-        EXPECT_EQ(names(), c.installed) << c.what;
-    }
 }
 
 struct DowngradeCase {
@@ -150,24 +120,6 @@ TEST_F(Upgrade, KeptImageMovesIntoTheDatabase) {
     EXPECT_EQ(root.read("/flash/var/pdb/router/image"), file);
     EXPECT_FALSE(root.exists("/flash/rw/pckg/router.qpk"));
     EXPECT_FALSE(root.exists("/flash/bootimage"));
-}
-
-TEST_F(Upgrade, BootImageIsLinkedFromTheDatabase) {
-    EnvGuard env("bootimage", "1");
-    qpk::PackageRecipe s = recipe("kernel");
-    s.flags = FLAG_BOOT_IMAGE;
-    s.keepImagePayload = std::string(3000, 'k');
-    const std::string file = signedPackage(s);
-    place(UPLOADS, "kernel.qpk", file);
-
-    ASSERT_EQ(namesOf(run()), std::vector<std::string>{"kernel"});
-    apply();
-    EXPECT_EQ(root.read("/flash/bootimage"), file);
-    char text[64] = {};
-    ASSERT_GT(::readlink(root.host("/flash/var/pdb/kernel/image").c_str(), text, sizeof text - 1),
-              0);
-    EXPECT_STREQ(text, "/flash/bootimage");
-    EXPECT_FALSE(root.exists("/flash/bin/kernel"));
 }
 
 struct ReenableCase {

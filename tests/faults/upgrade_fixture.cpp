@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "engine/admission.h"
@@ -18,6 +19,7 @@
 #include "output/postlog.h"
 #include "pdb/database.h"
 #include "qpk/lib/builder.h"
+#include "support/packages.h"
 #include "support/temp_root.h"
 #include "txn/manifest.h"
 #include "txn/rootfs.h"
@@ -31,19 +33,7 @@ Version v(unsigned major, unsigned minor) {
     return makeVersion(major, minor, VERSION_KIND_FINAL, 0);
 }
 
-qpk::PackageRecipe member(const std::string& name, Version version, uint32_t built,
-                          std::vector<qpk::FileEntry> files) {
-    qpk::PackageRecipe s;
-    s.name = name;
-    s.version = version;
-    s.buildTime = built;
-    s.files = std::move(files);
-    return s;
-}
-
-std::string sign(const qpk::PackageRecipe& s) {
-    return qpk::buildPackage(s, qpk::developmentKeys());
-}
+using testpkg::signedPackage;
 
 qpk::BundleRecipe systemBundle(Version version, uint32_t built) {
     qpk::BundleRecipe b;
@@ -56,7 +46,7 @@ qpk::BundleRecipe systemBundle(Version version, uint32_t built) {
 }
 
 qpk::PackageRecipe tools(Version version, uint32_t built, std::vector<qpk::FileEntry> files) {
-    qpk::PackageRecipe s = member("tools", version, built, std::move(files));
+    qpk::PackageRecipe s = testpkg::recipe("tools", version, built, std::move(files));
     s.depends = {PackageRef{"system", version, 0, 0}};
     return s;
 }
@@ -74,17 +64,19 @@ PackageSet firstVersions() {
     PackageSet set;
     set.bundle = qpk::buildBundle(
         systemBundle(ver, 100),
-        {sign(member("routing", ver, 100,
-                     {{"bin/routing", 0100755, text("routing", "7.1"), 0},
-                      {"lib/routing.so", 0100644, text("routing lib", "7.1"), 0}})),
-         sign(
-             member("wireless", ver, 100, {{"bin/wireless", 0100755, text("wireless", "7.1"), 0}})),
-         sign(member("legacy", ver, 100, {{"bin/legacy", 0100755, text("legacy", "7.1"), 0}}))});
-    set.tools = sign(tools(ver, 100,
-                           {{"bin/tools", 0100755, text("tools", "7.1"), 0},
-                            {"share/tools/readme", 0100644, text("readme", "7.1"), 0}}));
-    set.branding =
-        sign(member("branding", ver, 100, {{"etc/logo", 0100644, text("logo", "7.1"), 0}}));
+        {signedPackage(
+             testpkg::recipe("routing", ver, 100,
+                             {{"bin/routing", 0100755, text("routing", "7.1"), 0},
+                              {"lib/routing.so", 0100644, text("routing lib", "7.1"), 0}})),
+         signedPackage(testpkg::recipe("wireless", ver, 100,
+                                       {{"bin/wireless", 0100755, text("wireless", "7.1"), 0}})),
+         signedPackage(testpkg::recipe("legacy", ver, 100,
+                                       {{"bin/legacy", 0100755, text("legacy", "7.1"), 0}}))});
+    set.tools = signedPackage(tools(ver, 100,
+                                    {{"bin/tools", 0100755, text("tools", "7.1"), 0},
+                                     {"share/tools/readme", 0100644, text("readme", "7.1"), 0}}));
+    set.branding = signedPackage(
+        testpkg::recipe("branding", ver, 100, {{"etc/logo", 0100644, text("logo", "7.1"), 0}}));
     return set;
 }
 
@@ -103,13 +95,14 @@ PackageSet nextVersions(int filesPerMember, size_t fileSize) {
     }
     PackageSet set;
     set.bundle = qpk::buildBundle(
-        systemBundle(ver, 200), {sign(member("routing", ver, 200, routing)),
-                                 sign(member("wireless", ver, 200,
-                                             {{"bin/wireless", 0100755, text("wireless", "7.2"), 0},
-                                              {"bin/wlctl", 0100755, text("wlctl", "7.2"), 0}}))});
-    set.tools = sign(tools(ver, 200, {{"bin/tools", 0100755, text("tools", "7.2"), 0}}));
-    set.branding =
-        sign(member("branding", ver, 200, {{"etc/logo", 0100644, text("logo", "7.2"), 0}}));
+        systemBundle(ver, 200),
+        {signedPackage(testpkg::recipe("routing", ver, 200, routing)),
+         signedPackage(testpkg::recipe("wireless", ver, 200,
+                                       {{"bin/wireless", 0100755, text("wireless", "7.2"), 0},
+                                        {"bin/wlctl", 0100755, text("wlctl", "7.2"), 0}}))});
+    set.tools = signedPackage(tools(ver, 200, {{"bin/tools", 0100755, text("tools", "7.2"), 0}}));
+    set.branding = signedPackage(
+        testpkg::recipe("branding", ver, 200, {{"etc/logo", 0100644, text("logo", "7.2"), 0}}));
     return set;
 }
 
@@ -264,7 +257,10 @@ class FdCapture {
 
 namespace {
 
-PassResult normalPass(const std::string& rootDir, uint32_t allowance, bool applyNow) {
+// Runs `pass` inside `rootDir` with a fresh database, both output streams
+// captured.
+PassResult inRoot(const std::string& rootDir,
+                  const std::function<int(Installer&, FileManifest&)>& pass) {
     PassResult result;
     if (!rootfs::setRoot(rootDir)) return result;
     {
@@ -276,17 +272,24 @@ PassResult normalPass(const std::string& rootDir, uint32_t allowance, bool apply
         PackageDatabase::open(installer, false, "i386");
         FileManifest manifest;
         applySchedule(installer, manifest, 1);
-        RunOptions options;
-        options.allowance = allowance;
-        options.applyNow = applyNow;
-        result.status = runNormalPass(installer, manifest, options);
-        if (!applyNow) commitSavedManifest();
+        result.status = pass(installer, manifest);
         result.out = output.text() + out.text();
         result.err = err.text();
     }
     postLogReserved = false;
     rootfs::setRoot("/");
     return result;
+}
+
+PassResult normalPass(const std::string& rootDir, uint32_t allowance, bool applyNow) {
+    return inRoot(rootDir, [&](Installer& installer, FileManifest& manifest) {
+        RunOptions options;
+        options.allowance = allowance;
+        options.applyNow = applyNow;
+        int status = runNormalPass(installer, manifest, options);
+        if (!applyNow) commitSavedManifest();
+        return status;
+    });
 }
 
 }  // namespace
@@ -311,28 +314,13 @@ void runCommitIn(const std::string& rootDir) {
 
 PassResult runStdinInstallIn(const std::string& rootDir, const std::string& image,
                              uint32_t allowance) {
-    PassResult result;
-    if (!rootfs::setRoot(rootDir)) return result;
-    {
-        CapturedOutput output;
-        FdCapture out(1);
-        FdCapture err(2);
-        postLogReserved = false;
-        Installer& installer = Installer::instance();
-        PackageDatabase::open(installer, false, "i386");
-        FileManifest manifest;
-        applySchedule(installer, manifest, 1);
+    return inRoot(rootDir, [&](Installer& installer, FileManifest& manifest) {
         RunOptions options;
         options.fromStdin = true;
         options.allowance = allowance;
         std::istringstream input(image);
-        result.status = runFromStdin(installer, manifest, options, input);
-        result.out = output.text() + out.text();
-        result.err = err.text();
-    }
-    postLogReserved = false;
-    rootfs::setRoot("/");
-    return result;
+        return runFromStdin(installer, manifest, options, input);
+    });
 }
 
 void prepareUpgradeRoot(const std::string& rootDir, const PackageSet& first,

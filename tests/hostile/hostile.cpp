@@ -1,12 +1,8 @@
 #include "hostile/hostile.h"
 
 #include <fcntl.h>
-#include <grp.h>
-#include <poll.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -16,6 +12,7 @@
 
 #include "qpk/lib/signer.h"
 #include "sign/crypto.h"
+#include "support/run.h"
 
 namespace hostile {
 
@@ -23,93 +20,18 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-constexpr uid_t NOBODY = 65534;
-
-void giveToNobody(const std::string& dir) {
-    ::lchown(dir.c_str(), NOBODY, NOBODY);
-    std::error_code ec;
-    for (auto it = stdfs::recursive_directory_iterator(dir, ec);
-         !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec))
-        ::lchown(it->path().c_str(), NOBODY, NOBODY);
-}
-
-void feed(int fd, const std::string& input) {
-    const char* p = input.data();
-    size_t left = input.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n <= 0) break;
-        p += n;
-        left -= size_t(n);
+// Runs the installer with a clean environment; as nobody after handing the
+// root over and dropping the user and group.
+Outcome runChild(const TempRoot& root, std::vector<std::string> args, User user,
+                 RunOptionsForTest options) {
+    for (std::string& a : args)
+        if (a == "ROOT") a = root.path();
+    if (user == User::Nobody) {
+        giveTreeTo(root.path(), NOBODY_UID);
+        options.runAsUser = NOBODY_UID;
     }
-}
-
-// Runs the installer with a clean environment; as nobody after dropping
-// the user and group. Standard input comes from a second child, so a large
-// input cannot dead-lock against the output pipes.
-Outcome runChild(const std::vector<std::string>& args, User user, const std::string& input,
-                 const std::string& inputFile) {
-    Outcome result;
-    int outPipe[2], errPipe[2], inPipe[2];
-    if (::pipe(outPipe) || ::pipe(errPipe) || ::pipe(inPipe)) return result;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(inputFile.empty() ? inPipe[0] : ::open(inputFile.c_str(), O_RDONLY), 0);
-        ::dup2(outPipe[1], 1);
-        ::dup2(errPipe[1], 2);
-        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], inPipe[0], inPipe[1]})
-            ::close(fd);
-        if (user == User::Nobody &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0))
-            _exit(126);
-        std::vector<std::string> strings = {INSTALLER_BINARY};
-        strings.insert(strings.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& s : strings) argv.push_back(s.data());
-        argv.push_back(nullptr);
-        char path[] = "PATH=/usr/bin:/bin";
-        char* envp[] = {path, nullptr};
-        ::execve(INSTALLER_BINARY, argv.data(), envp);
-        _exit(127);
-    }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    ::close(inPipe[0]);
-    pid_t feeder = -1;
-    if (!input.empty()) {
-        feeder = ::fork();
-        if (feeder == 0) {
-            ::close(outPipe[0]);
-            ::close(errPipe[0]);
-            feed(inPipe[1], input);
-            _exit(0);
-        }
-    }
-    ::close(inPipe[1]);
-    struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    char buffer[65536];
-    while (open > 0 && ::poll(fds, 2, -1) >= 0) {
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                fds[i].fd = -1;
-                --open;
-            } else {
-                (i == 0 ? result.out : result.err).append(buffer, size_t(n));
-            }
-        }
-    }
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    if (feeder > 0) ::waitpid(feeder, nullptr, 0);
-    int status = 0;
-    struct rusage usage {};
-    ::wait4(pid, &status, 0, &usage);
-    result.maxRssKb = usage.ru_maxrss;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    RunResult r = runInstaller(args, options);
+    return Outcome{r.status, r.out, r.err, r.maxRssKb};
 }
 
 std::string readHost(const std::string& path) {
@@ -158,17 +80,16 @@ void Router::installGood() {
 }
 
 Outcome Router::run(std::vector<std::string> args, User user, const std::string& input) {
-    for (std::string& a : args)
-        if (a == "ROOT") a = root_.path();
-    if (user == User::Nobody) giveToNobody(root_.path());
-    return runChild(args, user, input, std::string());
+    RunOptionsForTest options;
+    options.stdinData = input;
+    return runChild(root_, std::move(args), user, options);
 }
 
 Outcome Router::runFromFile(std::vector<std::string> args, User user, const std::string& hostFile) {
-    for (std::string& a : args)
-        if (a == "ROOT") a = root_.path();
-    if (user == User::Nobody) giveToNobody(root_.path());
-    return runChild(args, user, std::string(), hostFile);
+    RunOptionsForTest options;
+    options.stdinData = hostFile;
+    options.stdinFromFile = true;
+    return runChild(root_, std::move(args), user, options);
 }
 
 Snapshot Router::snapshot() const {
@@ -231,17 +152,13 @@ Version ver(const char* text) {
 }
 
 qpk::PackageRecipe recipe(const std::string& name, const char* version) {
-    qpk::PackageRecipe s;
-    s.name = name;
-    s.version = ver(version);
-    s.buildTime = 1000;
-    s.files = {{"bin/a", 0100755, name + " " + version + "\n"},
-               {"lib/liba", 0100644, "lib " + std::string(version) + "\n"}};
-    return s;
+    return testpkg::recipe(name, ver(version), 1000,
+                           {{"bin/a", 0100755, name + " " + version + "\n"},
+                            {"lib/liba", 0100644, "lib " + std::string(version) + "\n"}});
 }
 
 std::string build(const qpk::PackageRecipe& recipe) {
-    return qpk::buildPackage(recipe, qpk::developmentKeys());
+    return testpkg::signedPackage(recipe);
 }
 
 std::string signedWithLength(qpk::PackageRecipe recipe, uint32_t length) {
@@ -262,20 +179,6 @@ std::string signedWithLength(qpk::PackageRecipe recipe, uint32_t length) {
     return withDeclaredSize(file, uint32_t(file.size() - 8));
 }
 
-std::string le16(uint16_t v) {
-    return std::string{char(v & 0xFF), char(v >> 8)};
-}
-
-std::string le32(uint32_t v) {
-    std::string out;
-    for (int shift = 0; shift < 32; shift += 8) out += char((v >> shift) & 0xFF);
-    return out;
-}
-
-std::string part(uint16_t type, const std::string& payload, std::optional<uint32_t> declared) {
-    return le16(type) + le32(declared.value_or(uint32_t(payload.size()))) + payload;
-}
-
 std::string headerRecord(const std::string& nameField, Version version, uint32_t flags) {
     std::string field = nameField;
     field.resize(16, '\0');
@@ -290,10 +193,6 @@ std::string refList(uint16_t count, const std::vector<std::string>& names) {
         out += field + le32(0) + le32(0) + le32(0) + le32(0);
     }
     return out;
-}
-
-std::string container(const std::string& parts, uint32_t magic) {
-    return le32(magic) + le32(uint32_t(parts.size())) + parts;
 }
 
 std::string withDeclaredSize(std::string file, uint32_t size) {

@@ -16,6 +16,7 @@
 #include "model/version.h"
 #include "pkgfile/package_reader.h"
 #include "qpk/lib/builder.h"
+#include "support/packages.h"
 #include "support/temp_root.h"
 
 namespace hostile {
@@ -88,16 +89,17 @@ std::string build(const qpk::PackageRecipe& recipe);
 std::string signedWithLength(qpk::PackageRecipe recipe, uint32_t length);
 
 // Hand assembly.
-std::string le16(uint16_t v);
-std::string le32(uint32_t v);
-std::string part(uint16_t type, const std::string& payload,
-                 std::optional<uint32_t> declared = std::nullopt);
+using testpkg::le16;
+using testpkg::le32;
+using testpkg::part;
 // A header record: the 16-byte name field as given (padded with NULs), the
 // version, build time 1, 8 bytes, flags.
 std::string headerRecord(const std::string& nameField, Version version, uint32_t flags = 0);
 std::string refList(uint16_t count, const std::vector<std::string>& names);
 // An 8-byte file header (size = what follows) in front of `parts`.
-std::string container(const std::string& parts, uint32_t magic = PACKAGE_MAGIC);
+inline std::string container(const std::string& parts, uint32_t magic = PACKAGE_MAGIC) {
+    return testpkg::packageFile(parts, magic);
+}
 // The file with its header's size field replaced.
 std::string withDeclaredSize(std::string file, uint32_t size);
 // The parts of a package file (its file header cut off).

@@ -56,32 +56,32 @@ void moveDatabaseTo(const TempRoot& root, const std::string& dir) {
     replaceWithLink(root, "/flash/var/pdb", dir);
 }
 
+// The installed package's bin/ as a link to `target`, a system file there.
+constexpr char ETC[] = "/etc";
+constexpr char RELATIVE_ETC[] = "../etc";
+template <const char* target>
+void binTo(const TempRoot& r) {
+    replaceWithLink(r, "/flash/bin", target);
+    r.write("/etc/a", "system a\n");
+}
+
 const Planted CASES[] = {
     // The installed package's directory now leads to /etc: the old bin/a
     // there must not be removed, the new one must not be written there.
     {"FlashBinToEtcFromFlash",
-     [](const TempRoot& r) {
-         replaceWithLink(r, "/flash/bin", "/etc");
-         r.write("/etc/a", "system a\n");
-     },
+     binTo<ETC>,
      a2,
      Via::Flash,
      {0, "ERROR: installation of a-2.0 failed: could not create bin/a: " + ELOOP_TEXT},
      {}},
     {"FlashBinToEtcFromStdin",
-     [](const TempRoot& r) {
-         replaceWithLink(r, "/flash/bin", "/etc");
-         r.write("/etc/a", "system a\n");
-     },
+     binTo<ETC>,
      a2,
      Via::Stdin,
      {1, "ERROR: installation of a-2.0 failed: could not create bin/a: " + ELOOP_TEXT},
      {}},
     {"FlashBinToRelativeEtc",
-     [](const TempRoot& r) {
-         replaceWithLink(r, "/flash/bin", "../etc");
-         r.write("/etc/a", "system a\n");
-     },
+     binTo<RELATIVE_ETC>,
      a2,
      Via::Flash,
      {0, "ERROR: installation of a-2.0 failed: could not create bin/a: " + ELOOP_TEXT},

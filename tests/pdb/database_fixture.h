@@ -11,6 +11,7 @@
 #include "model/installer.h"
 #include "pdb/database.h"
 #include "qpk/lib/builder.h"
+#include "support/packages.h"
 #include "support/temp_root.h"
 #include "txn/manifest.h"
 
@@ -63,9 +64,5 @@ inline std::string describe(const InstalledPackage& p) {
 }
 
 inline std::string packageImage(const std::string& name, Version version, uint32_t buildTime = 0) {
-    qpk::PackageRecipe def;
-    def.name = name;
-    def.version = version;
-    def.buildTime = buildTime;
-    return qpk::buildPackage(def, qpk::SigningKeys{});
+    return testpkg::packageWithoutKeys(testpkg::recipe(name, version, buildTime));
 }

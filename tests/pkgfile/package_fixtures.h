@@ -11,21 +11,15 @@
 #include <string>
 
 #include "qpk/lib/builder.h"
+#include "support/packages.h"
 
 namespace fixtures {
 
-inline std::string le16(uint16_t v) {
-    return {char(v & 0xFF), char(v >> 8)};
-}
-inline std::string le32(uint32_t v) {
-    return le16(uint16_t(v)) + le16(uint16_t(v >> 16));
-}
-inline std::string part(uint16_t type, const std::string& payload) {
-    return le16(type) + le32(uint32_t(payload.size())) + payload;
-}
-inline std::string packageFile(const std::string& parts, uint32_t magic = 0xBAD0F11E) {
-    return le32(magic) + le32(uint32_t(parts.size())) + parts;
-}
+using testpkg::le16;
+using testpkg::le32;
+using testpkg::packageFile;
+using testpkg::part;
+
 inline std::string headerRecord(const std::string& name) {
     std::string r = name;
     r.resize(16, '\0');
@@ -41,7 +35,7 @@ inline qpk::PackageRecipe simpleRecipe(const std::string& name) {
     return recipe;
 }
 inline std::string build(const qpk::PackageRecipe& recipe) {
-    return qpk::buildPackage(recipe, qpk::SigningKeys());
+    return testpkg::packageWithoutKeys(recipe);
 }
 
 // SHA-1 or SHA-256 of `bytes`, zero-padded to the 32-byte digest slot.

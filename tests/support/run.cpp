@@ -1,14 +1,17 @@
 #include "support/run.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -18,26 +21,16 @@ namespace {
 bool prepareChroot(const std::string& root, const std::string& program) {
     if (::unshare(CLONE_NEWNS) != 0) return false;
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
-    std::string programDir = program.substr(0, program.rfind('/'));
-    for (std::string dir : {std::string("/usr"), std::string("/lib"), std::string("/lib64"),
-                            std::string("/bin"), programDir}) {
+    for (const std::string& dir : chrootHostDirectories(program)) {
         struct stat st;
         if (::lstat(dir.c_str(), &st) != 0) continue;
         std::string inside = root + dir;
+        std::error_code ec;
         if (S_ISLNK(st.st_mode)) {
-            char text[4096];
-            ssize_t n = ::readlink(dir.c_str(), text, sizeof text - 1);
-            if (n <= 0) return false;
-            text[n] = '\0';
-            ::symlink(text, inside.c_str());
+            std::filesystem::copy_symlink(dir, inside, ec);
             continue;
         }
-        std::string partial;
-        for (size_t pos = 1; pos != std::string::npos;) {
-            pos = inside.find('/', pos + 1);
-            partial = inside.substr(0, pos);
-            ::mkdir(partial.c_str(), 0755);
-        }
+        std::filesystem::create_directories(inside, ec);
         if (::mount(dir.c_str(), inside.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
             return false;
     }
@@ -91,6 +84,10 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
                 ::chroot(options.chrootDir.c_str()) != 0 || ::chdir("/") != 0)
                 _exit(126);
         }
+        if (options.runAsUser >= 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(options.runAsUser)) != 0 ||
+             ::setuid(uid_t(options.runAsUser)) != 0))
+            _exit(126);
         std::vector<std::string> envStrings = {"PATH=/usr/bin:/bin"};
         for (const auto& [k, v] : options.env) envStrings.push_back(k + "=" + v);
         std::vector<char*> envp;
@@ -132,7 +129,9 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     ::close(outPipe[0]);
     ::close(errPipe[0]);
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    struct rusage usage {};
+    ::wait4(pid, &status, 0, &usage);
+    result.maxRssKb = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }
@@ -143,6 +142,18 @@ RunResult runInstaller(const std::vector<std::string>& args, const RunOptionsFor
 
 RunResult runQpk(const std::vector<std::string>& args) {
     return runProgram(QPK_BINARY, args);
+}
+
+std::vector<std::string> chrootHostDirectories(const std::string& program) {
+    return {"/usr", "/lib", "/lib64", "/bin", program.substr(0, program.rfind('/'))};
+}
+
+void giveTreeTo(const std::string& dir, int uid) {
+    ::lchown(dir.c_str(), uid_t(uid), gid_t(uid));
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        ::lchown(it->path().c_str(), uid_t(uid), gid_t(uid));
 }
 
 bool canChroot() {

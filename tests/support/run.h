@@ -9,6 +9,7 @@ struct RunResult {
     int status = -1;  // exit status, or 128 + signal
     std::string out;
     std::string err;
+    long maxRssKb = 0;  // the child's peak resident memory
 };
 
 struct RunOptionsForTest {
@@ -16,7 +17,11 @@ struct RunOptionsForTest {
     bool stdinFromFile = false;              // stdinData names a host file to redirect from
     std::map<std::string, std::string> env;  // added to a clean environment
     std::string chrootDir;                   // the child enters this root first (root only)
+    int runAsUser = -1;  // then drops to this user and group, without supplementary groups
 };
+
+// The user that unprivileged runs use.
+constexpr int NOBODY_UID = 65534;
 
 // Runs `program` with `args` (argv[0] is added); the environment holds PATH
 // and whatever `options.env` adds, nothing else from the test's own.
@@ -26,6 +31,14 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 RunResult runInstaller(const std::vector<std::string>& args, const RunOptionsForTest& options = {});
 // The qpk binary of this build.
 RunResult runQpk(const std::vector<std::string>& args);
+
+// Hands `dir` and everything below it to the user and group `uid` (links
+// themselves, not their targets).
+void giveTreeTo(const std::string& dir, int uid);
+
+// The host directories that a chrootDir run of `program` bind-mounts inside
+// the root (the mount points stay behind when the child is gone).
+std::vector<std::string> chrootHostDirectories(const std::string& program);
 
 // True when the process may chroot (root, or the capability).
 bool canChroot();

@@ -127,4 +127,58 @@ void reportError(const char* command, const std::string& message) {
     std::cerr << "qpk " << command << ": " << message << "\n";
 }
 
+namespace {
+
+void readNumber(const std::string& text, const char* what, uint32_t& out, std::string& error) {
+    uint64_t n = 0;
+    if (parseNumber(text, 0xFFFFFFFFu, n))
+        out = uint32_t(n);
+    else
+        error = std::string("malformed ") + what + " \"" + text + "\"";
+}
+
+}  // namespace
+
+bool isHeaderOption(Arguments& args, std::string& name, Version& version, uint32_t& buildTime,
+                    uint32_t& flags, std::optional<std::string>& architecture, HeaderOptions& seen,
+                    std::string& error) {
+    std::string value;
+    if (args.isOption("-o", value)) {
+        seen.output = value;
+    } else if (args.isOption("--name", value)) {
+        name = value;
+        seen.haveName = true;
+    } else if (args.isOption("--version", value)) {
+        if (parseVersionOption(value, version, error)) seen.haveVersion = true;
+    } else if (args.isOption("--build-time", value)) {
+        readNumber(value, "build time", buildTime, error);
+    } else if (args.isOption("--flags", value)) {
+        readNumber(value, "flags", flags, error);
+    } else if (args.isOption("--arch", value)) {
+        architecture = value;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::string headerOptionsError(const HeaderOptions& seen, const std::string& name,
+                               const char* what) {
+    if (seen.output.empty()) return "no output file (-o FILE)";
+    if (!seen.haveName) return std::string("no ") + what + " name (--name NAME)";
+    if (!validName(name)) return std::string(what) + " name must have 1 to 16 characters";
+    if (!seen.haveVersion) return "no version (--version V)";
+    return std::string();
+}
+
+std::string hexText(const uint8_t* bytes, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        s += digits[bytes[i] >> 4];
+        s += digits[bytes[i] & 15];
+    }
+    return s;
+}
+
 }  // namespace qpk

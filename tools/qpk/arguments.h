@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,31 @@ bool parseRef(const std::string& text, int fields, PackageRef& ref, std::string&
 bool validName(const std::string& name);
 // Version text as the installer prints it ("7.1beta3"), or a number.
 bool parseVersionOption(const std::string& text, Version& out, std::string& error);
+
+// The options that build and bundle share: -o, --name, --version,
+// --build-time, --flags and --arch.
+struct HeaderOptions {
+    std::string output;
+    bool haveName = false;
+    bool haveVersion = false;
+};
+// The current argument is one of the shared options: consumes it into
+// `recipe` and `seen`. A bad value sets `error` (and still returns true).
+bool isHeaderOption(Arguments& args, std::string& name, Version& version, uint32_t& buildTime,
+                    uint32_t& flags, std::optional<std::string>& architecture, HeaderOptions& seen,
+                    std::string& error);
+template <class Recipe>
+bool isHeaderOption(Arguments& args, Recipe& recipe, HeaderOptions& seen, std::string& error) {
+    return isHeaderOption(args, recipe.name, recipe.version, recipe.buildTime, recipe.flags,
+                          recipe.architecture, seen, error);
+}
+// The first shared option missing or bad after reading ("package" or
+// "bundle" as `what`); empty when all is well.
+std::string headerOptionsError(const HeaderOptions& seen, const std::string& name,
+                               const char* what);
+
+// Lower-case hexadecimal text of `n` bytes.
+std::string hexText(const uint8_t* bytes, size_t n);
 
 bool readWholeFile(const std::string& path, std::string& bytes, std::string& error);
 

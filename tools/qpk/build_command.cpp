@@ -89,8 +89,8 @@ int buildCommand(const std::vector<std::string>& argv) {
     Arguments args(argv);
     PackageRecipe recipe;
     recipe.buildTime = uint32_t(std::time(nullptr));
-    std::string output, dir, value, error;
-    bool haveName = false, haveVersion = false;
+    std::string dir, value, error;
+    HeaderOptions seen;
     std::vector<std::string> keyFiles, legacyKeyFiles, cpuClasses;
     std::optional<std::string> keepImageFile;
 
@@ -102,30 +102,8 @@ int buildCommand(const std::vector<std::string>& argv) {
             recipe.sha256 = true;
         } else if (args.isSwitch("--unrecorded")) {
             recipe.unrecorded = true;
-        } else if (args.isOption("-o", value)) {
-            output = value;
-        } else if (args.isOption("--name", value)) {
-            recipe.name = value;
-            haveName = true;
-        } else if (args.isOption("--version", value)) {
-            if (!parseVersionOption(value, recipe.version, error)) break;
-            haveVersion = true;
-        } else if (args.isOption("--build-time", value)) {
-            uint64_t t = 0;
-            if (!parseNumber(value, 0xFFFFFFFFu, t)) {
-                error = "malformed build time \"" + value + "\"";
-                break;
-            }
-            recipe.buildTime = uint32_t(t);
-        } else if (args.isOption("--flags", value)) {
-            uint64_t f = 0;
-            if (!parseNumber(value, 0xFFFFFFFFu, f)) {
-                error = "malformed flags \"" + value + "\"";
-                break;
-            }
-            recipe.flags = uint32_t(f);
-        } else if (args.isOption("--arch", value)) {
-            recipe.architecture = value;
+        } else if (isHeaderOption(args, recipe, seen, error)) {
+            if (!error.empty()) break;
         } else if (args.isOption("--note", value)) {
             recipe.note = value;
         } else if (args.isOption("--depends", value)) {
@@ -153,11 +131,7 @@ int buildCommand(const std::vector<std::string>& argv) {
         }
     }
     if (error.empty()) error = args.error();
-    if (error.empty() && output.empty()) error = "no output file (-o FILE)";
-    if (error.empty() && !haveName) error = "no package name (--name NAME)";
-    if (error.empty() && !validName(recipe.name))
-        error = "package name must have 1 to 16 characters";
-    if (error.empty() && !haveVersion) error = "no version (--version V)";
+    if (error.empty()) error = headerOptionsError(seen, recipe.name, "package");
     if (error.empty() && dir.empty()) error = "no directory given";
     if (!error.empty()) {
         reportError(NAME, error);
@@ -186,11 +160,11 @@ int buildCommand(const std::vector<std::string>& argv) {
 
     if (!keys.haveEd25519 && !keys.haveLegacy) {
         std::cerr << "qpk build: warning: no signing key given; the installer will reject "
-                  << output << "\n";
+                  << seen.output << "\n";
     }
     const std::string package = buildPackage(recipe, keys);
     if (package.empty()) return EXIT_FAILED;  // the signer has said why
-    if (!writeFile(output, package, error)) {
+    if (!writeFile(seen.output, package, error)) {
         reportError(NAME, error);
         return EXIT_FAILED;
     }

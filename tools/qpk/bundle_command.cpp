@@ -36,8 +36,8 @@ int bundleCommand(const std::vector<std::string>& argv) {
     Arguments args(argv);
     BundleRecipe recipe;
     recipe.buildTime = uint32_t(std::time(nullptr));
-    std::string output, value, error;
-    bool haveName = false, haveVersion = false;
+    std::string value, error;
+    HeaderOptions seen;
     std::vector<std::string> memberPaths;
     std::optional<std::string> keepImageFile;
 
@@ -45,30 +45,8 @@ int bundleCommand(const std::vector<std::string>& argv) {
         if (args.isSwitch("--help") || args.isSwitch("-h")) {
             std::cout << BUNDLE_USAGE;
             return EXIT_OK;
-        } else if (args.isOption("-o", value)) {
-            output = value;
-        } else if (args.isOption("--name", value)) {
-            recipe.name = value;
-            haveName = true;
-        } else if (args.isOption("--version", value)) {
-            if (!parseVersionOption(value, recipe.version, error)) break;
-            haveVersion = true;
-        } else if (args.isOption("--build-time", value)) {
-            uint64_t t = 0;
-            if (!parseNumber(value, 0xFFFFFFFFu, t)) {
-                error = "malformed build time \"" + value + "\"";
-                break;
-            }
-            recipe.buildTime = uint32_t(t);
-        } else if (args.isOption("--flags", value)) {
-            uint64_t f = 0;
-            if (!parseNumber(value, 0xFFFFFFFFu, f)) {
-                error = "malformed flags \"" + value + "\"";
-                break;
-            }
-            recipe.flags = uint32_t(f);
-        } else if (args.isOption("--arch", value)) {
-            recipe.architecture = value;
+        } else if (isHeaderOption(args, recipe, seen, error)) {
+            if (!error.empty()) break;
         } else if (args.isOption("--default-disabled", value)) {
             if (!parseRef(value, 3, recipe.defaultDisabled.emplace_back(), error)) break;
         } else if (args.isOption("--keep-image", value)) {
@@ -80,11 +58,7 @@ int bundleCommand(const std::vector<std::string>& argv) {
         }
     }
     if (error.empty()) error = args.error();
-    if (error.empty() && output.empty()) error = "no output file (-o FILE)";
-    if (error.empty() && !haveName) error = "no bundle name (--name NAME)";
-    if (error.empty() && !validName(recipe.name))
-        error = "bundle name must have 1 to 16 characters";
-    if (error.empty() && !haveVersion) error = "no version (--version V)";
+    if (error.empty()) error = headerOptionsError(seen, recipe.name, "bundle");
     if (error.empty() && memberPaths.empty()) error = "no member packages given";
     if (!error.empty()) {
         reportError(NAME, error);
@@ -112,7 +86,7 @@ int bundleCommand(const std::vector<std::string>& argv) {
         }
         members.push_back(std::move(bytes));
     }
-    if (error.empty()) writeFile(output, buildBundle(recipe, members), error);
+    if (error.empty()) writeFile(seen.output, buildBundle(recipe, members), error);
     if (!error.empty()) {
         reportError(NAME, error);
         return EXIT_FAILED;

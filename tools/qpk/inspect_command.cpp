@@ -67,16 +67,6 @@ uint32_t le32(const unsigned char* p) {
     return le16(p) | (le16(p + 2) << 16);
 }
 
-std::string hex(const uint8_t* bytes, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[bytes[i] >> 4];
-        s += digits[bytes[i] & 15];
-    }
-    return s;
-}
-
 std::string timeText(uint32_t t) {
     const std::time_t when = std::time_t(t);
     std::tm tm{};
@@ -213,7 +203,7 @@ void reportSignature(std::ostream& out, const Package& p, PackageReader& reader,
                        : length >= 68 ? "legacy form"
                                       : "too short";
     out << "  signature: " << length << " bytes, " << form << "\n";
-    out << "    digest: " << (sha256 ? "SHA-256 " : "SHA-1 ") << hex(digest, sha256 ? 32 : 20)
+    out << "    digest: " << (sha256 ? "SHA-256 " : "SHA-1 ") << hexText(digest, sha256 ? 32 : 20)
         << "\n";
     bool ed25519Valid = false;
     if (length >= 68 && at + 68 <= data.size()) {

@@ -24,16 +24,6 @@ const char* const KEYGEN_USAGE =
     "the legacy hash constants of this build, go to KEYFILE.trust and to\n"
     "standard output (for -DTRUST_KEYS=). Existing files are not overwritten.\n";
 
-std::string hex(const uint8_t* bytes, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[bytes[i] >> 4];
-        s += digits[bytes[i] & 15];
-    }
-    return s;
-}
-
 std::string words(const uint32_t* values, size_t n) {
     std::string s;
     char word[9];
@@ -109,12 +99,13 @@ int keygenCommand(const std::vector<std::string>& argv) {
     const std::string secret =
         "# Signing keys made by qpk keygen. Keep this file private.\n"
         "ed25519-secret " +
-        hex(keys.ed25519Seed, 32) + "\n" + "legacy-secret " + hex(keys.legacyScalar, 32) + "\n";
+        hexText(keys.ed25519Seed, 32) + "\n" + "legacy-secret " + hexText(keys.legacyScalar, 32) +
+        "\n";
     const std::string trust = "# Trust keys for the installer (private halves in " + output +
-                              ").\n" + "ed25519-public " + hex(ed25519Public, 32) + "\n" +
-                              "legacy-public " + hex(legacyPublic, 32) + "\n" + "legacy-hash-iv " +
-                              words(TRUST_LEGACY_HASH_IV, 8) + "\n" + "legacy-hash-k " +
-                              words(TRUST_LEGACY_HASH_K, 64) + "\n";
+                              ").\n" + "ed25519-public " + hexText(ed25519Public, 32) + "\n" +
+                              "legacy-public " + hexText(legacyPublic, 32) + "\n" +
+                              "legacy-hash-iv " + words(TRUST_LEGACY_HASH_IV, 8) + "\n" +
+                              "legacy-hash-k " + words(TRUST_LEGACY_HASH_K, 64) + "\n";
     std::memset(keys.ed25519Seed, 0, 32);
     std::memset(keys.legacyScalar, 0, 32);
 

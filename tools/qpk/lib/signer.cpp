@@ -10,16 +10,13 @@
 #include "qpk/lib/legacy_signer.h"
 #include "sign/crypto.h"
 #include "sign/legacy.h"
+#include "sign/signature_layout.h"
 
 namespace qpk {
 
 namespace {
 
-constexpr size_t LEGACY_FORM = 68;
-constexpr size_t LONG_FORM = 132;
-constexpr size_t LEGACY_R = 20;
-constexpr size_t LEGACY_S = 36;
-constexpr size_t ED25519_SIGNATURE = 68;
+using namespace signature_layout;
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
