@@ -113,8 +113,8 @@ int main(int argc, char** argv) {
         put(out + "/package_stream", "resigned" + std::to_string(i), packages[i]);
     }
     // The normal pass (selectors index kTreeFiles), with the marked packages:
-    // a fresh install of the bundle and a package; an upgrade over installed records with a
-    // schedule; a downgrade from the download directory.
+    // a fresh install of the bundle and a package; an upgrade over installed
+    // records with a schedule; a downgrade from the download directory.
     const std::string tree(kTreeMagic, sizeof kTreeMagic);
     put(out + "/package_stream", "tree0", tree + record(0, packages[0]) + record(1, packages[2]));
     put(out + "/package_stream", "tree1",

@@ -39,17 +39,16 @@ std::string refListContent(const std::vector<PackageRef>& refs, bool withWeight)
     return text;
 }
 
-// Entries are stored without their first "/".
-std::string fileListContent(const std::set<std::string>& files) {
-    std::string text;
+// Entries are stored without their first "/". The list of a large package
+// goes out entry by entry through the stream's buffer, never whole in memory.
+void writeFileList(std::ostream& out, const std::set<std::string>& files) {
     for (const std::string& entry : files) {
         std::string_view stored = entry;
         if (stored.starts_with('/')) stored.remove_prefix(1);
         if (stored.empty()) continue;
-        text += stored;
-        text += '\n';
+        out.write(stored.data(), std::streamsize(stored.size()));
+        out.put('\n');
     }
-    return text;
 }
 
 // Names the list files can hold: the reader splits at white space, so an
@@ -63,16 +62,18 @@ bool recordableRefs(const std::vector<PackageRef>& refs) {
     });
 }
 
-// Stages one meta file with its content. On failure the package's create
-// failure is reported (with the error of the failed write) and false returned.
-bool stageMetaFile(InstalledPackage& package, FileManifest& manifest, const std::string& path,
-                   uint64_t sizeHint, const char* label, const std::string& content) {
+// Stages one meta file whose content `fill` writes. On failure the package's
+// create failure is reported (with the error of the failed write) and false
+// returned.
+template <typename Fill>
+bool stageMetaFileWith(InstalledPackage& package, FileManifest& manifest, const std::string& path,
+                       uint64_t sizeHint, const char* label, Fill fill) {
     std::unique_ptr<OutFile> out = manifest.createStaged(path, sizeHint, 0);
     if (!out) {
         reportCreateFailure(package, label);
         return false;
     }
-    out->write(content.data(), std::streamsize(content.size()));
+    fill(*out);
     out->flush();
     bool written = bool(*out) && out->close();
     if (!written) {
@@ -82,6 +83,13 @@ bool stageMetaFile(InstalledPackage& package, FileManifest& manifest, const std:
         return false;
     }
     return true;
+}
+
+bool stageMetaFile(InstalledPackage& package, FileManifest& manifest, const std::string& path,
+                   uint64_t sizeHint, const char* label, const std::string& content) {
+    return stageMetaFileWith(package, manifest, path, sizeHint, label, [&](std::ostream& out) {
+        out.write(content.data(), std::streamsize(content.size()));
+    });
 }
 
 }  // namespace
@@ -143,8 +151,9 @@ bool PackageDatabase::writeRecord(InstalledPackage& package, FileManifest& manif
         // the loader tells bundles by the missing list.
         if (package.isBundle) {
             manifest.stageRemove(dir + "files");
-        } else if (!stageMetaFile(package, manifest, dir + "files", 4096, "meta/files",
-                                  fileListContent(package.files))) {
+        } else if (!stageMetaFileWith(
+                       package, manifest, dir + "files", 4096, "meta/files",
+                       [&](std::ostream& out) { writeFileList(out, package.files); })) {
             return false;
         }
     }

@@ -54,6 +54,7 @@ bool extractFiles(InstalledPackage& package, FileManifest& manifest, PackageRead
     std::istream in(&inflater);
     int machineClass = -1;  // derived on the first record that asks for one
     char buffer[COPY_PIECE];
+    OutFile out;  // one stream for every file, set up once
 
     while (in.good()) {
         unsigned char raw[RECORD_SIZE];
@@ -64,8 +65,6 @@ bool extractFiles(InstalledPackage& package, FileManifest& manifest, PackageRead
             reportBrokenPackage(package);
             return false;
         }
-        std::string target = "/flash" + flashPath(package, name);
-
         bool wanted = (record.mode & TYPE_MASK) == TYPE_REGULAR;
         if (wanted && record.cpuClass != 0) {
             if (machineClass < 0) machineClass = machineCpuClass();
@@ -82,17 +81,19 @@ bool extractFiles(InstalledPackage& package, FileManifest& manifest, PackageRead
 
         // A name that climbs out of /flash (or names no file) makes the
         // package broken before anything of it is staged.
-        if (!isSafeFlashPath(flashPath(package, name))) {
+        const std::string below = flashPath(package, name);
+        if (!isSafeFlashPath(below)) {
             reportBrokenPackage(package);
             return false;
         }
-        std::unique_ptr<OutFile> out = manifest.createStaged(target, record.size, record.mode);
-        if (!out || !out->is_open()) {
+        std::string target = "/flash" + below;
+        if (!manifest.createStaged(out, target, record.size, record.mode)) {
             reportCreateFailure(package, name);
             return false;
         }
         // Entries keep the whole target path ("/flash/bin/x"); the database
         // stores it without the first "/" and reads it back in this form.
+        // (A copy keeps the entry's buffer to the path's size.)
         package.files.insert(target);
 
         for (uint32_t left = record.size; left > 0;) {
@@ -101,14 +102,14 @@ bool extractFiles(InstalledPackage& package, FileManifest& manifest, PackageRead
                 reportBrokenPackage(package);
                 return false;
             }
-            if (!out->write(buffer, std::streamsize(piece))) {
-                reportFileError(package, name, *out);
+            if (!out.write(buffer, std::streamsize(piece))) {
+                reportFileError(package, name, out);
                 return false;
             }
             left -= uint32_t(piece);
         }
-        if (!out->close()) {
-            reportFileError(package, name, *out);
+        if (!out.close()) {
+            reportFileError(package, name, out);
             return false;
         }
         showInstallProgress(package, reader);

@@ -14,6 +14,11 @@ namespace {
 const FdStreamBuf::int_type EOF_VALUE = FdStreamBuf::traits_type::eof();
 }
 
+FdStreamBuf::~FdStreamBuf() {
+    close();
+    delete[] buffer_;
+}
+
 void FdStreamBuf::attach(int fd, std::ios::openmode mode) {
     if (fd_ >= 0) close();
     fd_ = fd;
@@ -209,8 +214,6 @@ bool FdStreamBuf::close() {
     }
     setg(nullptr, nullptr, nullptr);
     setp(nullptr, nullptr);
-    delete[] buffer_;
-    buffer_ = nullptr;
     if (err) {
         failed_ = true;
         error_ = err;

@@ -16,7 +16,7 @@ class FdStreamBuf : public std::streambuf {
   public:
     FdStreamBuf() = default;
     explicit FdStreamBuf(int fd, std::ios::openmode mode) { attach(fd, mode); }
-    ~FdStreamBuf() override { close(); }
+    ~FdStreamBuf() override;
     FdStreamBuf(const FdStreamBuf&) = delete;
     FdStreamBuf& operator=(const FdStreamBuf&) = delete;
 
@@ -24,6 +24,7 @@ class FdStreamBuf : public std::streambuf {
     bool isOpen() const { return fd_ >= 0; }
     int fd() const { return fd_; }
     // Flushes and closes; false when a write or the close failed (errno set).
+    // The buffer stays for the next descriptor attached.
     bool close();
     // True after a write error (errno was saved in lastError()).
     bool failed() const { return failed_; }

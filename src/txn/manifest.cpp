@@ -146,14 +146,22 @@ bool FileManifest::reclaimDirectory(const std::string& path) {
 std::unique_ptr<OutFile> FileManifest::createStaged(const std::string& target, uint64_t sizeHint,
                                                     mode_t mode) {
     auto out = std::make_unique<OutFile>();
+    createStaged(*out, target, sizeHint, mode);  // not open on failure: the caller reports it
+    return out;
+}
+
+bool FileManifest::createStaged(OutFile& out, const std::string& target, uint64_t sizeHint,
+                                mode_t mode) {
     std::string temp = tempPattern(stagingDirectory(target, sizeHint));
     int fd = rootfs::mkstemp(temp);
-    if (fd < 0) return out;  // not open: the caller reports it; nothing staged
+    if (fd < 0) return false;  // nothing staged
     noteStaged(temp, sizeHint);
     if (mode != 0) ::fchmod(fd, mode);
+    // A copy, not a move: the copy's buffer is sized to the name, the
+    // built name's has room to spare, and there is one per staged file.
     stage(target, EntryKind::StagedFile, temp);
-    out->attach(fd);
-    return out;
+    out.attach(fd);
+    return true;
 }
 
 bool FileManifest::apply(bool showSpinner) {
@@ -179,22 +187,34 @@ bool FileManifest::apply(bool showSpinner) {
     if (anyMove) {
         durable.beforeMoves();
         bool allMoved = true;
-        for (MoveRank rank : {ORDINARY, VERSION, IMAGE}) {
-            const bool blocked = !allMoved;
-            for (const auto& [target, entry] : entries_) {
-                if (!isMove(entry.kind) || moveRank(target) != rank) continue;
-                const bool owned = entry.kind == EntryKind::StagedFile;
-                if (blocked) {
-                    if (owned) rootfs::unlink(entry.source);
-                    continue;
-                }
-                durable.beforeMove(entry.source);
-                if (moveIntoPlace(entry.source, target, owned, showSpinner) == MoveResult::Failed) {
-                    if (allMoved) applyError_ = errno;
-                    allMoved = false;
-                }
-                durable.changed(target);
+        auto moveOne = [&](const std::string& target, const ManifestEntry& entry, bool blocked) {
+            const bool owned = entry.kind == EntryKind::StagedFile;
+            if (blocked) {
+                if (owned) rootfs::unlink(entry.source);
+                return;
             }
+            durable.beforeMove(entry.source);
+            if (moveIntoPlace(entry.source, target, owned, showSpinner) == MoveResult::Failed) {
+                if (allMoved) applyError_ = errno;
+                allMoved = false;
+            }
+            durable.changed(target);
+        };
+        // The few moves of the later ranks are picked out on the way, in
+        // path order as well.
+        std::vector<const Map::value_type*> later[2];
+        for (const auto& item : entries_) {
+            if (!isMove(item.second.kind)) continue;
+            const MoveRank rank = moveRank(item.first);
+            if (rank == ORDINARY)
+                moveOne(item.first, item.second, false);
+            else
+                later[rank == VERSION ? 0 : 1].push_back(&item);
+        }
+        for (const auto& rankMoves : later) {
+            const bool blocked = !allMoved;
+            for (const Map::value_type* item : rankMoves)
+                moveOne(item->first, item->second, blocked);
         }
         durable.afterMoves();
         return allMoved;

@@ -39,6 +39,10 @@ class FileManifest {
     // it. The stream is not open when the temporary could not be made.
     std::unique_ptr<OutFile> createStaged(const std::string& target, uint64_t sizeHint,
                                           mode_t mode);
+    // The same on a stream that the caller keeps from file to file (it must
+    // not be open); false, with `out` left closed, when the temporary could
+    // not be made.
+    bool createStaged(OutFile& out, const std::string& target, uint64_t sizeHint, mode_t mode);
     // Removals and links first, then the moves, those that complete a
     // package's install (its record's "version" or "image") last and only
     // when no other move failed; entries stay. False when a move failed (the

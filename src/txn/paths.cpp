@@ -10,6 +10,12 @@
 #include "txn/rootfs.h"
 
 std::string parentDirectory(const std::string& path) {
+    // The usual "/dir/name": everything before the last slash, when that
+    // slash ends the path's only run of slashes there and is not the first.
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0 && slash + 1 < path.size() &&
+        path[slash - 1] != '/')
+        return path.substr(0, slash);
     size_t end = path.find_last_not_of('/');
     std::vector<char> buf(path.begin(),
                           end == std::string::npos ? path.begin() : path.begin() + end + 1);

@@ -38,7 +38,9 @@ pid_t startInstaller(const std::string& root, const char* extra, bool traced = f
     ::dup2(null, 2);
     if (traced) ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
     const char* argv[] = {INSTALLER_BINARY, "-r", root.c_str(), extra, nullptr};
-    char* envp[] = {const_cast<char*>("PATH=/usr/bin:/bin"), nullptr};
+    // The leak check of a sanitizer build does not work under ptrace.
+    char* envp[] = {const_cast<char*>("PATH=/usr/bin:/bin"),
+                    const_cast<char*>("ASAN_OPTIONS=detect_leaks=0"), nullptr};
     ::execve(INSTALLER_BINARY, const_cast<char**>(argv), envp);
     _exit(127);
 }
