@@ -489,9 +489,17 @@ class Execution {
         std::vector<std::string> created;
         if (inChroot) {
             options.chrootDir = root_.path();
-            for (std::string top : chrootHostDirectories(INSTALLER_BINARY))
-                if (top = top.substr(0, top.find('/', 1)); !root_.exists(top))
-                    created.push_back(top);
+            // The shallowest part of each path that the run will make.
+            for (const std::string& dir : chrootHostDirectories(INSTALLER_BINARY)) {
+                for (size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
+                    std::string top = dir.substr(0, end);
+                    if (!root_.exists(top)) {
+                        created.push_back(top);
+                        break;
+                    }
+                    if (end == std::string::npos) break;
+                }
+            }
             if (!root_.exists("/etc")) created.push_back("/etc");
         }
         if (as_ == RunAs::Nobody) {
