@@ -66,7 +66,8 @@ struct DirCache {
     };
     Slot slots[SLOTS];
     unsigned long uses = 0;
-    int flashFd = -1;  // "/flash", reached without a link
+    int flashFd = -1;          // "/flash", reached without a link
+    bool flashLinked = false;  // not so reached: changes below it resolve as outside a Batch
     int depth = 0;
     unsigned long batch = 0;
     unsigned long batches = 0;
@@ -88,6 +89,7 @@ void forgetDirectories() {
     }
     if (c.flashFd >= 0) closeKeepErrno(c.flashFd);
     c.flashFd = -1;
+    c.flashLinked = false;
 }
 
 bool caching() {
@@ -268,9 +270,13 @@ int keptDirectory(const std::string& parent, bool guarded) {
     }
     int fd = -1;
     if (guarded) {
+        if (c.flashLinked) return -1;
         if (c.flashFd < 0)
             c.flashFd = openDirectoryWithoutLinks(rootFd(), "/flash", RESOLVE_IN_ROOT);
-        if (c.flashFd < 0) return -1;
+        if (c.flashFd < 0) {
+            c.flashLinked = true;
+            return -1;
+        }
         fd = openDirectoryWithoutLinks(c.flashFd, belowFlashPart(parent).c_str(), RESOLVE_BENEATH);
     } else {
         fd = openDirectoryWithoutLinks(rootFd(), parent.c_str(), RESOLVE_IN_ROOT);
