@@ -40,7 +40,7 @@ TEST(PackageList, RowsInListOrderWithMarksAndUnclippedItems) {
     InstalledPackage* off = add("extra", makeVersion(7, 1, 'c', 0), 0, "");
     off->disabled = 1;
     InstalledPackage* member = add("wifi", makeVersion(6, 41, 'b', 3), 86399, "radio");
-    member->bundleRef.name = "routeros";
+    member->bundleRef.name = "corebundle";
     add("a-very-long-package-name", 0, 0, std::string(45, 'n'));
     add("system", makeVersion(6, 40, 'f', 1), 1700000000, "base system");
 
