@@ -120,7 +120,8 @@ void normalPass(const uint8_t* data, size_t size) {
     PackageDatabase::open(installer, false, "i386");
     FileManifest manifest;
     applySchedule(installer, manifest, 1);
-    upgradeFromFlash(installer, manifest, 0);
+    int status = 0;
+    upgradeFromFlash(installer, manifest, 0, status);
     checkSavedManifest(manifest);
     int64_t bootSpare = 0, flashSpare = 0;
     if (!estimateSpace(manifest, bootSpare, flashSpare)) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
@@ -30,6 +31,16 @@ std::set<std::string> membersOf(const Installer& installer, const std::string& b
     return names;
 }
 
+// Whether a known bundle other than `bundle` carries a member of that name.
+bool carriedElsewhere(const Installer& installer, const InstalledPackage& bundle,
+                      const std::string& member) {
+    return std::any_of(installer.packages.begin(), installer.packages.end(), [&](const auto& b) {
+        return b.get() != &bundle && b->isBundle && b->name != bundle.name &&
+               std::find(b->memberNames.begin(), b->memberNames.end(), member) !=
+                   b->memberNames.end();
+    });
+}
+
 // A nameless record that conflicts with `name`: a member of that name then
 // installs disabled.
 void addDefaultDisabledMarker(Installer& installer, const std::string& name) {
@@ -48,8 +59,10 @@ int installBundle(Installer& installer, FileManifest& manifest, PackageReader& r
     if (!readPackageHeader(*bundle, reader)) return SET_BAD;
     if (!bundle->depends.empty() || !bundle->provides.empty() || !bundle->conflicts.empty())
         return SET_BAD;
-    // The name becomes the record directory "/flash/var/pdb/<name>/".
-    if (!isSafePackageName(bundle->name)) {
+    // The name becomes the record directory "/flash/var/pdb/<name>/". The
+    // bundle's members are loaded from its image: without one they would be
+    // taken for orphans at the next start-up and removed.
+    if (!isSafePackageName(bundle->name) || !bundle->keepsImage) {
         installer.error("installation of %s failed: broken package",
                         nameWithVersion(*bundle).c_str());
         return SET_BAD;
@@ -71,7 +84,7 @@ int installBundle(Installer& installer, FileManifest& manifest, PackageReader& r
     bundleRef.maxVersion = bundle->version;
     // A second record of the name (a second image) goes without its files.
     dropKnown(installer, manifest, name, false);
-    installer.append(std::move(bundle));
+    InstalledPackage& record = *installer.append(std::move(bundle));
 
     std::set<std::string> oldMembers = membersOf(installer, name);
     if (reader.currentType() == PART_BUNDLE_MEMBERS) {
@@ -89,6 +102,7 @@ int installBundle(Installer& installer, FileManifest& manifest, PackageReader& r
                                          &bundleRef, nullptr, &memberFlag);
         if (!m) return SET_REFUSED;
         oldMembers.erase(m->name);
+        record.memberNames.push_back(m->name);
         if (bootFlagOut && memberFlag) *bootFlagOut = 1;
         ++members;
     }
@@ -96,10 +110,13 @@ int installBundle(Installer& installer, FileManifest& manifest, PackageReader& r
     if (reader.currentType() != -1) return SET_REFUSED;
     if (members == 0) return SET_EMPTY;
 
-    // Members that the new version of the bundle no longer carries go.
-    for (const std::string& old : oldMembers)
+    // Members that the new version of the bundle no longer carries go, unless
+    // another installed bundle still carries them.
+    for (const std::string& old : oldMembers) {
+        if (carriedElsewhere(installer, record, old)) continue;
         if (InstalledPackage* p = findPackage(installer, old))
             p->scheduledAction = ACTION_UNINSTALL;
+    }
     applySchedule(installer, manifest, 0);
     installer.setProgress(std::string());
     return SET_OK;

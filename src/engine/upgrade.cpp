@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <charconv>
 #include <list>
 #include <memory>
 #include <set>
@@ -32,15 +30,16 @@ constexpr const char* BOOT_IMAGE = "/flash/bootimage";
 
 using PackageFiles = std::vector<std::unique_ptr<PackageFile>>;
 
-// The lowest version allowed in downgrade mode, or NO_DOWNGRADE when the
-// downgrade file is absent. An unreadable number allows every version.
-uint32_t downgradeLimit() {
+// Downgrade mode is on whenever the downgrade file can be opened; it holds
+// the lowest version allowed. An unreadable number allows every version.
+bool readDowngradeLimit(uint32_t& limit) {
+    limit = NO_DOWNGRADE;
     InFile in(DOWNGRADE_FILE);
-    if (!in.is_open()) return NO_DOWNGRADE;
-    uint32_t limit = 0;
-    std::string word;
-    if (in >> word) std::from_chars(word.data(), word.data() + word.size(), limit);
-    return limit;
+    if (!in.is_open()) return false;
+    limit = 0;
+    uint32_t value = 0;
+    if (in >> std::dec >> value) limit = value;
+    return true;
 }
 
 // Only the first place that holds any package file is used.
@@ -98,9 +97,8 @@ void reenable(Installer& installer, FileManifest& manifest, const std::set<std::
             match = p.get();
             if (!p->disabled) break;
         }
-        if (!match || !match->disabled || findConflicting(installer, *match)) continue;
-        // One package may offer several of the names; it is enabled once.
-        if (std::find(enable.begin(), enable.end(), match) == enable.end()) enable.push_back(match);
+        if (match && match->disabled && !findConflicting(installer, *match))
+            enable.push_back(match);
     }
     enablePackages(installer, manifest, enable, 1);
 }
@@ -108,9 +106,10 @@ void reenable(Installer& installer, FileManifest& manifest, const std::set<std::
 }  // namespace
 
 std::vector<Package> upgradeFromFlash(Installer& installer, FileManifest& manifest,
-                                      uint32_t allowance) {
-    const uint32_t limit = downgradeLimit();
-    if (limit != NO_DOWNGRADE) allowance |= ADMIT_OLDER;
+                                      uint32_t allowance, int& status) {
+    status = SET_OK;
+    uint32_t limit = NO_DOWNGRADE;
+    if (readDowngradeLimit(limit)) allowance |= ADMIT_OLDER;
 
     PackageFiles files;
     discoverAll(files);
@@ -128,16 +127,10 @@ std::vector<Package> upgradeFromFlash(Installer& installer, FileManifest& manife
         InFile in(file.path);
         if (!in.is_open()) continue;
         uint8_t bootFlag = 0;
-        const size_t said = installer.messages.size();
-        const int status =
+        status =
             installSet(installer, manifest, in, allowance, userStates, nullptr, nullptr, &bootFlag);
         in.close();
         if (status != SET_OK) {
-            // A file whose layout ends the install without a word (a bundle
-            // nested in a bundle, a damaged member list) is still named.
-            if (installer.messages.size() == said)
-                installer.error("broken package %s",
-                                file.path.substr(file.path.rfind('/') + 1).c_str());
             // Nothing of the pass may reach the flash.
             manifest.cancel();
             return {};
@@ -150,6 +143,7 @@ std::vector<Package> upgradeFromFlash(Installer& installer, FileManifest& manife
     if (installer.packages.empty()) {
         installer.error("router installation failed!!!");
         manifest.cancel();
+        status = SET_BAD;
         return {};
     }
     return installed;

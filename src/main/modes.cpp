@@ -50,11 +50,23 @@ int shortfallKb(int64_t spare) {
     return int((uint64_t(-spare) >> 10) + 1);
 }
 
+// The boot image goes to its fixed place, whatever record keeps the package;
+// the record's "image" links to it only when there is such a record.
+void keepStdinImage(FileManifest& manifest, const std::string& imageDir, bool bootImage) {
+    if (bootImage) {
+        manifest.stageMove(IMAGE_FILE_PATH, BOOT_IMAGE_PATH);
+        if (!imageDir.empty()) manifest.stageSymlink(BOOT_IMAGE_PATH, imageDir + "image");
+    } else if (imageDir.empty()) {
+        // The package keeps no image: the copy is not needed.
+        manifest.stageRemove(IMAGE_FILE_PATH);
+    } else {
+        manifest.stageMove(IMAGE_FILE_PATH, imageDir + "image");
+    }
+}
+
 }  // namespace
 
-// A change that could not be applied fails the run: 28 when the device was
-// full, as for an upgrade refused for want of space, else 1.
-static int applyFailureStatus(const FileManifest& manifest) {
+int applyFailureStatus(const FileManifest& manifest) {
     return manifest.applyError() == ENOSPC ? 28 : SET_BAD;
 }
 
@@ -66,8 +78,7 @@ int runShow(Installer& installer) {
 int runCleanup(Installer& installer) {
     FileManifest manifest;
     cleanupPackages(installer, manifest);
-    manifest.apply(false);
-    return 0;
+    return manifest.apply(false) ? 0 : applyFailureStatus(manifest);
 }
 
 int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions& options,
@@ -80,13 +91,8 @@ int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions&
     }
     std::string imageDir;
     uint8_t bootFlag = 0;
-    const size_t said = installer.messages.size();
     int status = installSet(installer, manifest, input, options.allowance, UserStates(),
                             image.fdbuf(), &imageDir, &bootFlag);
-    // A stream that ends the install without a word (no package header, a
-    // damaged bundle layout) is still reported.
-    if (status != SET_OK && installer.messages.size() == said)
-        installer.error("broken package %s", "from standard input");
     // A cut copy would become the package's image, and its members would be
     // lost with what it no longer holds.
     if (!image.close() && status == SET_OK) {
@@ -94,15 +100,7 @@ int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions&
         status = SET_BAD;
     }
     if (status == SET_OK) {
-        if (imageDir.empty()) {
-            // The package keeps no image: the copy is not needed.
-            manifest.stageRemove("/flash/var/pdb/image");
-        } else if (bootFlag) {
-            manifest.stageMove("/flash/var/pdb/image", "/flash/bootimage");
-            manifest.stageSymlink("/flash/bootimage", imageDir + "image");
-        } else {
-            manifest.stageMove("/flash/var/pdb/image", imageDir + "image");
-        }
+        keepStdinImage(manifest, imageDir, bootFlag != 0);
         if (stagePackagesChanged(installer, manifest)) {
             if (!manifest.apply(false)) status = applyFailureStatus(manifest);
         } else {
@@ -119,8 +117,9 @@ int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions&
 }
 
 int runNormalPass(Installer& installer, FileManifest& manifest, const RunOptions& options) {
-    int status = 0;
-    std::vector<Package> installed = upgradeFromFlash(installer, manifest, options.allowance);
+    int status = SET_OK;
+    std::vector<Package> installed =
+        upgradeFromFlash(installer, manifest, options.allowance, status);
     if (!(options.allowance & ADMIT_SAME)) {
         int64_t bootSpare = 0, flashSpare = 0;
         if (!estimateSpace(manifest, bootSpare, flashSpare)) {
@@ -138,9 +137,12 @@ int runNormalPass(Installer& installer, FileManifest& manifest, const RunOptions
     if (!manifest.empty() && !stagePackagesChanged(installer, manifest)) {
         manifest.cancel();
         installed.clear();
+        status = SET_BAD;
     }
-    if (!options.applyNow && !manifest.empty() && !saveChanges(installer, manifest))
+    if (!options.applyNow && !manifest.empty() && !saveChanges(installer, manifest)) {
         installed.clear();
+        status = SET_BAD;
+    }
     // The changes go in before the "installed" lines, so that a move that
     // fails (reported by apply) is not followed by a claim of success.
     if (options.applyNow && !manifest.empty() && !manifest.apply(false)) {
@@ -157,9 +159,7 @@ int runInstaller(int argc, char** argv) {
     RunOptions options;
     int exitStatus = 0;
     if (!parseOptions(argc, argv, options, exitStatus)) return exitStatus;
-    if (!options.root.empty()) {
-        if (enterRoot(options.root) == EnterRootResult::Failed) return 1;
-    }
+    if (enterRoot(options.root) == EnterRootResult::Failed) return 1;
     const char* arch = std::getenv("arch");
     PackageDatabase::open(installer, options.quiet, arch ? arch : "i386");
     if (options.show) return runShow(installer);

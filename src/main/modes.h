@@ -13,10 +13,16 @@ int runShow(Installer& installer);
 int runCleanup(Installer& installer);
 int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions& options,
                  std::istream& input);
+// A change that could not be applied fails the run: 28 when the device was
+// full, as for an upgrade refused for want of space, else 1.
+int applyFailureStatus(const FileManifest& manifest);
 int runNormalPass(Installer& installer, FileManifest& manifest, const RunOptions& options);
 
 // The whole program after the board probe: options, root, load, one mode.
 int runInstaller(int argc, char** argv);
 
 constexpr const char* IMAGE_FILE = "/flash/var/pdb//image";
+// The same file, as the manifest names it.
+constexpr const char* IMAGE_FILE_PATH = "/flash/var/pdb/image";
+constexpr const char* BOOT_IMAGE_PATH = "/flash/bootimage";
 constexpr const char* PACKAGES_CHANGED = "/flash/PCKGS_CHANGED";

@@ -4,18 +4,20 @@
 #include <cstring>
 
 #include "engine/admission.h"
+#include "main/modes.h"
 #include "txn/manifest.h"
 #include "txn/rootfs.h"
 
-void commitSavedManifest() {
+int commitSavedManifest() {
     FileManifest manifest;
     manifest.load(SAVED_MANIFEST);
     std::fputs("finishing install... ", stdout);
     std::fflush(stdout);
-    manifest.apply(true);
+    const bool applied = manifest.apply(true);
     // Erase the last spinner character.
     std::fputs("\b \n", stdout);
     std::fflush(stdout);
+    return applied ? 0 : applyFailureStatus(manifest);
 }
 
 void cancelSavedManifest() {
@@ -51,7 +53,7 @@ bool parseOptions(int argc, char** argv, RunOptions& options, int& exitStatus) {
         } else if (is("-b") || is("--force") || is("--noupgrade") || is("-i")) {
             // Accepted for compatibility; no effect.
         } else if (is("--commit")) {
-            commitSavedManifest();
+            exitStatus = commitSavedManifest();
             return false;
         } else if (is("--cancel")) {
             cancelSavedManifest();

@@ -22,6 +22,7 @@ bool parseOptions(int argc, char** argv, RunOptions& options, int& exitStatus);
 constexpr const char* USAGE_LINE = "usage: installer [-q] [-r <root>] [-]";
 constexpr const char* SAVED_MANIFEST = "/ram/MANIFEST";
 
-// "--commit": apply the saved manifest; "--cancel": throw it away.
-void commitSavedManifest();
+// "--commit": apply the saved manifest, returning the exit status (0, or
+// that of a failed apply); "--cancel": throw it away.
+int commitSavedManifest();
 void cancelSavedManifest();

@@ -23,7 +23,7 @@ constexpr uint32_t FLAG_BOOT_IMAGE = 0x1;  // the package carries the boot image
 constexpr uint32_t FLAG_NO_META = 0x2;     // the database holds no meta files for it
 
 class Package {
-public:
+  public:
     explicit Package(std::string n = std::string()) : name(std::move(n)) {}
     virtual ~Package() = default;
     Package(Package&&) = default;
@@ -57,20 +57,22 @@ constexpr int32_t ACTION_DISABLE = 3;
 const char* scheduledActionName(int32_t action);  // "", "uninstall", "enable", "disable"
 
 class InstalledPackage : public Package {
-public:
+  public:
     using Package::Package;
 
     // Installed files as target paths beginning with "/flash/" (see the
     // database records for the stored form).
     std::set<std::string> files;
     PackageRef bundleRef;  // the bundle this package was installed with; empty name = none
+    // For a bundle: the names of the members its image carries.
+    std::vector<std::string> memberNames;
     uint8_t disabled = 0;
     uint8_t userState = 0;  // the enabled/disabled state was chosen by the user
     int32_t scheduledAction = ACTION_NONE;
 };
 
 class PackageFile : public Package {
-public:
+  public:
     using Package::Package;
     std::string path;  // directory and file name of the package file
 };

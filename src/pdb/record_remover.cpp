@@ -21,7 +21,8 @@ void PackageDatabase::removeRecord(InstalledPackage& package, FileManifest& mani
     for (const std::string& entry : package.files) {
         std::string path = installedFilePath(entry);
         if (path.empty() || namesDirectory(path)) continue;
-        manifest.stageRemove(path);
+        // A file that changes owner in this pass keeps its new content.
+        manifest.stageRemoveObsolete(path);
     }
     package.files.clear();
 

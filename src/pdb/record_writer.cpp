@@ -157,6 +157,10 @@ bool PackageDatabase::writeRecord(InstalledPackage& package, FileManifest& manif
             return false;
         }
     }
+    // A record read from its image has no file list of its own; one left by
+    // a package it replaces would have its next upgrade or uninstall remove
+    // files that are not its own.
+    if (package.keepsImage) manifest.stageRemove(dir + "files");
     // An empty or cut "disabled" would read back as the user's choice: the
     // install fails instead, and the caller cancels what was staged.
     if (!stageStateFile(manifest, dir + "disabled",

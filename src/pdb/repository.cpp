@@ -41,6 +41,7 @@ void loadImage(Installer& installer, const std::string& entry, const std::string
         if (!readPackageHeader(*member, reader) && reader.currentType() == PART_PACKAGE_HEADER)
             break;
         member->bundleRef = bundle;
+        record->memberNames.push_back(member->name);
         installer.append(std::move(member));
     }
     installer.append(std::move(record));
@@ -109,10 +110,11 @@ void PackageDatabase::readRecordState(InstalledPackage& record) {
             record.scheduledAction = ACTION_UNINSTALL;
         }
         if (!readFileList(dir + "files", record.files)) record.isBundle = 1;
-    } else {
+    } else if (!record.bundleRef.name.empty()) {
         // A bundle member read from its bundle's image still has its file
         // list here; without it an uninstall or replacement would leave the
-        // member's files behind.
+        // member's files behind. A record that keeps its own image has no
+        // list: one left there by a package it replaced is not its own.
         readFileList(dir + "files", record.files);
     }
 
@@ -128,11 +130,10 @@ void PackageDatabase::readRecordState(InstalledPackage& record) {
     if (!record.disabled && canOpen(dir + "enabled")) record.userState = 1;
 
     if (isPlaceholder(record)) return;
-    // A name without any key character has no schedule file of its own.
-    std::string key = scheduleKey(record.name);
-    if (key.empty()) return;
     std::string word;
-    if (!readFirstWord("/ram/pdb/" + key + "/schedule", word, MAX_ACTION_LENGTH)) return;
+    if (!readFirstWord("/ram/pdb/" + scheduleKey(record.name) + "/schedule", word,
+                       MAX_ACTION_LENGTH))
+        return;
     if (word == "uninstall") {
         record.scheduledAction = ACTION_UNINSTALL;
     } else if (word == "enable") {

@@ -8,6 +8,11 @@
 #include "txn/rootfs.h"
 
 EnterRootResult enterRoot(const std::string& root) {
+    // Relative paths never depend on where the installer was started.
+    if (root.empty()) {
+        ::chdir("/");
+        return EnterRootResult::Chrooted;
+    }
     if (::chroot(root.c_str()) == 0) {
         ::chdir("/");
         rootfs::setRoot("/");

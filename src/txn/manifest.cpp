@@ -30,14 +30,18 @@ void removeTarget(const std::string& target) {
 }
 
 // Missing parent directories are made only when the first attempt says so.
-void makeLink(const std::string& text, const std::string& path) {
+// False (reported, errno kept) when the link could not be made.
+bool makeLink(const std::string& text, const std::string& path) {
     rootfs::unlink(path);
-    if (rootfs::symlink(text, path) == 0) return;
+    if (rootfs::symlink(text, path) == 0) return true;
     if (errno == ENOENT) {
         makeDirectories(parentDirectory(path));
-        if (rootfs::symlink(text, path) == 0) return;
+        if (rootfs::symlink(text, path) == 0) return true;
     }
+    const int error = errno;
     std::perror("symlink");
+    errno = error;
+    return false;
 }
 
 enum class MoveResult { Moved, NoSource, Failed };
@@ -118,6 +122,12 @@ void FileManifest::stageSymlink(const std::string& linkText, const std::string& 
     stage(linkPath, EntryKind::Symlink, linkText);
 }
 
+void FileManifest::stageRemoveObsolete(const std::string& path) {
+    auto it = entries_.find(path);
+    if (it != entries_.end() && isMove(it->second.kind)) return;
+    stageRemove(path);
+}
+
 void FileManifest::stageRemove(const std::string& path) {
     // lstat: a dangling symbolic link is still something to remove.
     struct stat st;
@@ -169,6 +179,13 @@ bool FileManifest::apply(bool showSpinner) {
     if (entries_.empty()) return true;
     rootfs::Batch batch;
     ApplyDurability durable;
+    // A failed link or move keeps the moves that complete an install from
+    // happening, as below.
+    bool allMoved = true;
+    auto failed = [&] {
+        if (allMoved) applyError_ = errno;
+        allMoved = false;
+    };
     // Pass 1: removals and links, so that a move never lands in a directory
     // that is about to be removed.
     bool anyMove = false;
@@ -177,7 +194,7 @@ bool FileManifest::apply(bool showSpinner) {
             removeTarget(target);
             durable.changed(target);
         } else if (entry.kind == EntryKind::Symlink) {
-            makeLink(entry.source, target);
+            if (!makeLink(entry.source, target)) failed();
             durable.changed(target);
         } else {
             anyMove = true;
@@ -186,7 +203,6 @@ bool FileManifest::apply(bool showSpinner) {
     // Pass 2: moves, after the staged content is on storage, rank by rank.
     if (anyMove) {
         durable.beforeMoves();
-        bool allMoved = true;
         auto moveOne = [&](const std::string& target, const ManifestEntry& entry, bool blocked) {
             const bool owned = entry.kind == EntryKind::StagedFile;
             if (blocked) {
@@ -194,10 +210,8 @@ bool FileManifest::apply(bool showSpinner) {
                 return;
             }
             durable.beforeMove(entry.source);
-            if (moveIntoPlace(entry.source, target, owned, showSpinner) == MoveResult::Failed) {
-                if (allMoved) applyError_ = errno;
-                allMoved = false;
-            }
+            if (moveIntoPlace(entry.source, target, owned, showSpinner) == MoveResult::Failed)
+                failed();
             durable.changed(target);
         };
         // The few moves of the later ranks are picked out on the way, in
@@ -216,11 +230,9 @@ bool FileManifest::apply(bool showSpinner) {
             for (const Map::value_type* item : rankMoves)
                 moveOne(item->first, item->second, blocked);
         }
-        durable.afterMoves();
-        return allMoved;
     }
     durable.afterMoves();
-    return true;
+    return allMoved;
 }
 
 void FileManifest::cancel() {

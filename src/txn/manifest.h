@@ -31,6 +31,10 @@ class FileManifest {
     // Stages the removal of what stands at `path` (a dangling link counts);
     // when nothing does, drops the path's entry instead.
     void stageRemove(const std::string& path);
+    // The same for a file that a replaced or uninstalled package leaves behind:
+    // new content staged for the path in this manifest (by another package,
+    // or the same one's new version) stays.
+    void stageRemoveObsolete(const std::string& path);
     // Withdraws a staged removal of a directory that is to stay; false when
     // something else is staged there or a non-directory stands there.
     bool reclaimDirectory(const std::string& path);
@@ -45,9 +49,9 @@ class FileManifest {
     bool createStaged(OutFile& out, const std::string& target, uint64_t sizeHint, mode_t mode);
     // Removals and links first, then the moves, those that complete a
     // package's install (its record's "version" or "image") last and only
-    // when no other move failed; entries stay. False when a move failed (the
-    // error was reported with perror; errno of the first failure is kept in
-    // applyError()).
+    // when no other move or link failed; entries stay. False when a link or
+    // move failed (the error was reported with perror; errno of the first
+    // failure is kept in applyError()).
     bool apply(bool showSpinner);
     int applyError() const { return applyError_; }
     // Drops every entry and deletes the staged temporary files.

@@ -34,6 +34,7 @@ inline qpk::BundleRecipe bundleRecipe(const std::string& name, const char* versi
     b.name = name;
     b.version = enginetest::ver(version);
     b.buildTime = built;
+    b.keepImagePayload = "image";  // as every installable bundle
     return b;
 }
 

@@ -24,7 +24,8 @@ class Upgrade : public InstallTest {
     ~Upgrade() override { postLogReserved = false; }
 
     std::vector<Package> run(uint32_t allowance = 0) {
-        return upgradeFromFlash(installer, manifest, allowance);
+        int status = 0;
+        return upgradeFromFlash(installer, manifest, allowance, status);
     }
     void place(const std::string& dir, const std::string& name, const std::string& file) {
         root.write(dir + name, file);
@@ -131,7 +132,8 @@ struct ReenableCase {
 
 TEST_F(Upgrade, NameOfferedOnlyByADisabledPackageIsEnabledAgain) {
     const ReenableCase cases[] = {
-        {"alternative enabled", false, true, {"enabled alt-1.0"}},
+        // Once for each name it offers.
+        {"alternative enabled", false, true, {"enabled alt-1.0", "enabled alt-1.0"}},
         {"an enabled package conflicts with it", true, false, {}},
     };
     for (const ReenableCase& c : cases) {

@@ -124,7 +124,7 @@ class FaultMatrix {
         std::string why;
         if (after == target_) {
             outcome = COMPLETED;
-        } else if (!reported) {
+        } else if (!reported || first.status == 0) {
             why = "a failure passed for success:\n" + difference(target_, after);
         } else {
             // Part of the apply step may have happened: run it again.

@@ -287,7 +287,10 @@ PassResult normalPass(const std::string& rootDir, uint32_t allowance, bool apply
         options.allowance = allowance;
         options.applyNow = applyNow;
         int status = runNormalPass(installer, manifest, options);
-        if (!applyNow) commitSavedManifest();
+        if (!applyNow) {
+            const int committed = commitSavedManifest();
+            if (status == 0) status = committed;
+        }
         return status;
     });
 }

@@ -10,7 +10,7 @@
 namespace hostile {
 namespace {
 
-const Expect FLASH_BROKEN{0, BROKEN_A2};
+const Expect FLASH_BROKEN{1, BROKEN_A2};
 const Expect STDIN_BROKEN{1, BROKEN_A2};
 const Expect FLASH_INSTALLS{0, INSTALLED_A2, true};
 const Expect STDIN_INSTALLS{0, "", true};

@@ -135,9 +135,10 @@ TEST_F(QpkTest, BundleOfSignedMembers) {
                       DEV_KEYS, "--sha256", path("tree")})
                   .status,
               0);
-    const RunResult bundled =
-        runQpk({"bundle", "-o", path("all.qpk"), "--name", "all", "--version", "7.2",
-                "--default-disabled", "extra", path("a.qpk"), path("b.qpk")});
+    writeHost(path("payload"), "kept");
+    const RunResult bundled = runQpk({"bundle", "-o", path("all.qpk"), "--name", "all", "--version",
+                                      "7.2", "--default-disabled", "extra", "--keep-image",
+                                      path("payload"), path("a.qpk"), path("b.qpk")});
     ASSERT_EQ(bundled.status, 0) << bundled.err;
     const RunResult shown = runQpk({"inspect", path("all.qpk")});
     EXPECT_EQ(shown.status, 0);
@@ -150,11 +151,17 @@ TEST_F(QpkTest, BundleOfSignedMembers) {
         ++accepted;
     EXPECT_EQ(accepted, 2u) << shown.out;
 
+    // A bundle without an image would lose its members at the next start-up.
+    const RunResult imageless =
+        runQpk({"bundle", "-o", path("x.qpk"), "--name", "x", "--version", "1.0", path("a.qpk")});
+    EXPECT_NE(imageless.status, 0);
+    EXPECT_TRUE(contains(imageless.err, "--keep-image")) << imageless.err;
+
     writeHost(path("junk"), "not a package");
-    EXPECT_NE(
-        runQpk({"bundle", "-o", path("x.qpk"), "--name", "x", "--version", "1.0", path("junk")})
-            .status,
-        0);
+    EXPECT_NE(runQpk({"bundle", "-o", path("x.qpk"), "--name", "x", "--version", "1.0",
+                      "--keep-image", path("payload"), path("junk")})
+                  .status,
+              0);
 }
 
 TEST_F(QpkTest, KeygenMakesAWorkingKeyPair) {

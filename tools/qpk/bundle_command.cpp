@@ -21,7 +21,8 @@ const char* const BUNDLE_USAGE =
     "  --flags F                 header flags\n"
     "  --arch A                  architecture name (a part after the members)\n"
     "  --default-disabled NAME   a member that installs disabled (repeatable)\n"
-    "  --keep-image PAYLOADFILE  keep the bundle whole as its image (part 21)\n";
+    "  --keep-image PAYLOADFILE  keep the bundle whole as its image (part 21); required,\n"
+    "                            since the installer loads a bundle's members from it\n";
 
 uint32_t littleEndian32(const std::string& bytes, size_t at) {
     uint32_t v = 0;
@@ -60,6 +61,8 @@ int bundleCommand(const std::vector<std::string>& argv) {
     if (error.empty()) error = args.error();
     if (error.empty()) error = headerOptionsError(seen, recipe.name, "bundle");
     if (error.empty() && memberPaths.empty()) error = "no member packages given";
+    // The installer refuses a bundle that keeps no image.
+    if (error.empty() && !keepImageFile) error = "a bundle needs --keep-image";
     if (!error.empty()) {
         reportError(NAME, error);
         return EXIT_USAGE;
