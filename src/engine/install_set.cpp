@@ -32,10 +32,10 @@ std::set<std::string> membersOf(const Installer& installer, const std::string& b
 }
 
 // Whether a known bundle other than `bundle` carries a member of that name.
-bool carriedElsewhere(const Installer& installer, const InstalledPackage& bundle,
+bool carriedElsewhere(const Installer& installer, const std::string& bundle,
                       const std::string& member) {
     return std::any_of(installer.packages.begin(), installer.packages.end(), [&](const auto& b) {
-        return b.get() != &bundle && b->isBundle && b->name != bundle.name &&
+        return b->isBundle && b->name != bundle &&
                std::find(b->memberNames.begin(), b->memberNames.end(), member) !=
                    b->memberNames.end();
     });
@@ -84,7 +84,8 @@ int installBundle(Installer& installer, FileManifest& manifest, PackageReader& r
     bundleRef.maxVersion = bundle->version;
     // A second record of the name (a second image) goes without its files.
     dropKnown(installer, manifest, name, false);
-    InstalledPackage& record = *installer.append(std::move(bundle));
+    installer.append(std::move(bundle));
+    std::vector<std::string> carried;
 
     std::set<std::string> oldMembers = membersOf(installer, name);
     if (reader.currentType() == PART_BUNDLE_MEMBERS) {
@@ -102,18 +103,22 @@ int installBundle(Installer& installer, FileManifest& manifest, PackageReader& r
                                          &bundleRef, nullptr, &memberFlag);
         if (!m) return SET_REFUSED;
         oldMembers.erase(m->name);
-        record.memberNames.push_back(m->name);
+        carried.push_back(m->name);
         if (bootFlagOut && memberFlag) *bootFlagOut = 1;
         ++members;
     }
     if (reader.currentType() == PART_ARCHITECTURE) reader.nextPart();
     if (reader.currentType() != -1) return SET_REFUSED;
     if (members == 0) return SET_EMPTY;
+    // The schedule that each member's install applied may have taken the
+    // record out again (no member of it enabled), so it is looked up anew.
+    if (InstalledPackage* record = findPackage(installer, name); record && record->isBundle)
+        record->memberNames = std::move(carried);
 
     // Members that the new version of the bundle no longer carries go, unless
     // another installed bundle still carries them.
     for (const std::string& old : oldMembers) {
-        if (carriedElsewhere(installer, record, old)) continue;
+        if (carriedElsewhere(installer, name, old)) continue;
         if (InstalledPackage* p = findPackage(installer, old))
             p->scheduledAction = ACTION_UNINSTALL;
     }
