@@ -80,7 +80,7 @@ def strace_calls(path):
 
 def micro(out):
     rows = []
-    for name in ("reader", "inflate", "sign", "resolve", "repository"):
+    for name in ("reader", "inflate", "sign", "resolve", "repository", "chain"):
         text = read(os.path.join(out, f"micro_{name}.json"))
         if not text:
             continue
@@ -91,7 +91,7 @@ def micro(out):
             extra = []
             if "bytes_per_second" in b:
                 extra.append(f"{b['bytes_per_second'] / 1e6:.0f} MB/s")
-            for k in ("files", "candidates", "kept", "records"):
+            for k in ("files", "candidates", "kept", "records", "enabled"):
                 if k in b:
                     extra.append(f"{k} {b[k]:.0f}")
             if b.get("error_occurred"):

@@ -88,3 +88,21 @@ InstalledPackage* findConflicting(const Installer& installer, const Package& can
         if (!p->disabled && conflictsWith(*p, candidate)) return p.get();
     return nullptr;
 }
+
+void answersTo(const Package& p, std::vector<std::string>& out) {
+    out.push_back(p.name);
+    for (const PackageRef& e : p.provides) out.push_back(e.name);
+    for (const auto& m : p.members) answersTo(*m, out);
+}
+
+void conflictReach(const Package& p, std::vector<std::string>& out) {
+    out.push_back(p.name);
+    for (const PackageRef& e : p.provides) out.push_back(e.name);
+    for (const PackageRef& c : p.conflicts) out.push_back(c.name);
+    for (const auto& m : p.members) conflictReach(*m, out);
+}
+
+void needNames(const Package& p, std::vector<std::string>& out) {
+    for (const PackageRef& d : p.depends) out.push_back(d.name);
+    for (const auto& m : p.members) needNames(*m, out);
+}

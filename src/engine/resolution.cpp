@@ -1,38 +1,41 @@
 #include "engine/resolution.h"
 
-#include <iterator>
+#include <algorithm>
+#include <unordered_map>
 #include <vector>
 
+#include "engine/candidate_index.h"
 #include "engine/flagged.h"
+#include "engine/labeled_sequence.h"
+#include "engine/package_index.h"
 #include "engine/relations.h"
 
 namespace {
-
-bool relatedByName(const Package& p, const std::string& name) {
-    if (p.name == name) return true;
-    for (const auto& m : p.members)
-        if (m->name == name) return true;
-    return false;
-}
-
-bool related(const Package& a, const Package& b) {
-    return relatedByName(a, b.name) || relatedByName(b, a.name);
-}
 
 // The filter of resolveCandidates, for input[index]: every other entry of the
 // full input counts, also one that was itself dropped, except one below the
 // downgrade limit: a file that may not be installed must not keep an allowed
 // one out.
-bool survives(Installer& installer, const std::vector<Package*>& input, size_t index,
-              uint32_t limit, bool verbose) {
+bool survives(Installer& installer, const std::vector<Package*>& input,
+              const CandidateIndex& candidates, size_t index, uint32_t limit, bool verbose) {
     const bool downgrade = limit != NO_DOWNGRADE;
     const Package& i = *input[index];
     if (downgrade && i.version < limit) {
         installer.warning("ommitting package %s: not allowed", nameWithVersion(i).c_str());
         return false;
     }
-    for (size_t k = 0; k < input.size(); ++k) {
-        if (k == index) continue;
+    // Only entries related by name can drop it, and in flagged state the
+    // first one built later; the scan ends there.
+    std::vector<size_t> others;
+    candidates.related(index, others);
+    if (flaggedState) {
+        const size_t later = candidates.firstBuiltAfter(i.buildTime);
+        if (later < input.size()) {
+            others.erase(std::upper_bound(others.begin(), others.end(), later), others.end());
+            if (others.empty() || others.back() != later) others.push_back(later);
+        }
+    }
+    for (size_t k : others) {
         const Package& j = *input[k];
         if (downgrade && j.version < limit) continue;
         if (flaggedState && j.buildTime > i.buildTime) {
@@ -41,7 +44,6 @@ bool survives(Installer& installer, const std::vector<Package*>& input, size_t i
                                   nameWithVersion(i).c_str());
             return false;
         }
-        if (!related(i, j)) continue;
         int r = compareRelated(j, i);
         if (downgrade) r = -r;
         if (r < 0) continue;
@@ -65,54 +67,101 @@ bool survives(Installer& installer, const std::vector<Package*>& input, size_t i
 // Visiting a package again while an earlier visit of it is still running,
 // with no action changed in between, would only repeat that visit forever;
 // such a visit is cut. Every other visit runs as it comes.
+//
+// Chains of needs can be as long as the package list, so the visits in
+// progress live on a stack of their own rather than the call stack.
 class DependencyWalk {
   public:
-    DependencyWalk(Installer& installer, int level) : installer_(installer), level_(level) {}
+    DependencyWalk(Installer& installer, const PackageIndex& index, int level)
+        : installer_(installer), index_(index), level_(level) {}
 
     void ensure(InstalledPackage& p) {
-        for (const Visit& v : active_)
-            if (v.package == &p && v.changes == changes_) return;
-        active_.push_back({&p, changes_});
-        ensureBody(p);
-        active_.pop_back();
+        enter(p);
+        run();
     }
 
     void require(InstalledPackage& q, const InstalledPackage& dependent) {
+        if (keepFor(q, dependent)) ensure(q);
+    }
+
+  private:
+    // A running visit and where it resumes.
+    struct Visit {
+        InstalledPackage* package;
+        unsigned changes;  // the count of changes when it began
+        int previous;      // the package's next older running visit, or -1
+        bool bundleSeen = false;
+        size_t nextNeed = 0;
+    };
+
+    void enter(InstalledPackage& p) {
+        // Only the newest running visit of p can have begun at the current
+        // count: the count never decreases.
+        const auto newest = newest_.try_emplace(&p, -1).first;
+        const int previous = newest->second;
+        if (previous >= 0 && active_[size_t(previous)].changes == changes_) return;
+        newest->second = int(active_.size());
+        active_.push_back({&p, changes_, previous});
+    }
+
+    void run() {
+        while (!active_.empty()) {
+            if (InstalledPackage* next = resume(active_.back())) {
+                enter(*next);
+                continue;
+            }
+            const Visit& done = active_.back();
+            if (done.previous < 0)
+                newest_.erase(done.package);
+            else
+                newest_[done.package] = done.previous;
+            active_.pop_back();
+        }
+    }
+
+    // Goes on with the visit up to the next package to visit, which it
+    // returns; null when the visit is over.
+    InstalledPackage* resume(Visit& visit) {
+        InstalledPackage& p = *visit.package;
+        if (!visit.bundleSeen) {
+            visit.bundleSeen = true;
+            if (!p.bundleRef.name.empty())
+                if (InstalledPackage* bundle = index_.first(p.bundleRef.name))
+                    if (keepFor(*bundle, p)) return bundle;
+        }
+        std::vector<InstalledPackage*> providers;
+        while (visit.nextNeed < p.depends.size()) {
+            const PackageRef& d = p.depends[visit.nextNeed++];
+            providers.clear();
+            index_.providers(d, true, providers);
+            if (classifyProviders(providers) == PROVIDERS_MET) continue;
+            if (providers.empty()) return nullptr;  // nobody offers it: the visit ends
+            std::list<Package*> choice(providers.begin(), providers.end());
+            resolveCandidates(installer_, choice, NO_DOWNGRADE, false);
+            // Equal, unbundled providers cancel each other out: nothing to pick.
+            if (choice.empty()) continue;
+            InstalledPackage& q = *static_cast<InstalledPackage*>(choice.back());
+            if (keepFor(q, p)) return &q;
+        }
+        return nullptr;
+    }
+
+    // Cancels q's leaving, or schedules its enabling, for the dependent's
+    // sake; true when q is then to be visited.
+    bool keepFor(InstalledPackage& q, const InstalledPackage& dependent) {
         if (q.scheduledAction == ACTION_UNINSTALL || q.scheduledAction == ACTION_DISABLE) {
             if (level_ != 0)
                 installer_.warning("can not %s %s: %s depends on it",
                                    scheduledActionName(q.scheduledAction),
                                    nameWithVersion(q).c_str(), dependent.name.c_str());
             setAction(q, ACTION_NONE);
-            ensure(q);
-        } else if (q.disabled) {
+            return true;
+        }
+        if (q.disabled) {
             setAction(q, ACTION_ENABLE);
-            ensure(q);
+            return true;
         }
-    }
-
-  private:
-    struct Visit {
-        const InstalledPackage* package;
-        unsigned changes;
-    };
-
-    void ensureBody(InstalledPackage& p) {
-        if (!p.bundleRef.name.empty())
-            if (InstalledPackage* bundle = findPackage(installer_, p.bundleRef.name))
-                require(*bundle, p);
-        std::vector<InstalledPackage*> providers;
-        for (const PackageRef& d : p.depends) {
-            providers.clear();
-            findProviders(installer_, d, true, providers);
-            if (classifyProviders(providers) == PROVIDERS_MET) continue;
-            if (providers.empty()) break;
-            std::list<Package*> choice(providers.begin(), providers.end());
-            resolveCandidates(installer_, choice, NO_DOWNGRADE, false);
-            // Equal, unbundled providers cancel each other out: nothing to pick.
-            if (choice.empty()) continue;
-            require(*static_cast<InstalledPackage*>(choice.back()), p);
-        }
+        return false;
     }
 
     void setAction(InstalledPackage& p, int32_t action) {
@@ -122,8 +171,10 @@ class DependencyWalk {
     }
 
     Installer& installer_;
+    const PackageIndex& index_;
     int level_;
     std::vector<Visit> active_;
+    std::unordered_map<const InstalledPackage*, int> newest_;
     unsigned changes_ = 0;
 };
 
@@ -133,21 +184,30 @@ void resolveCandidates(Installer& installer, std::list<Package*>& list, uint32_t
                        bool verbose) {
     // Filter against the whole input, then order the survivors.
     const std::vector<Package*> input(list.begin(), list.end());
-    std::list<Package*> ordered;
+    const CandidateIndex candidates(input, limit);
+    LabeledSequence ordered(input.size());
+    std::vector<size_t> near;
     for (size_t k = 0; k < input.size(); ++k) {
-        if (!survives(installer, input, k, limit, verbose)) continue;
-        Package* i = input[k];
+        if (!survives(installer, input, candidates, k, limit, verbose)) continue;
+        const Package& i = *input[k];
         // Place it right after the last entry it needs or that conflicts
         // with it; at the front when there is none.
-        auto at = ordered.end();
-        while (at != ordered.begin()) {
-            Package* e = *std::prev(at);
-            if (dependsOn(*i, *e) || conflictsWith(*e, *i)) break;
-            --at;
-        }
-        ordered.insert(at, i);
+        near.clear();
+        candidates.orderingCandidates(k, near);
+        std::erase_if(near, [&](size_t e) { return !ordered.contains(e); });
+        std::sort(near.begin(), near.end(),
+                  [&](size_t a, size_t b) { return ordered.label(a) > ordered.label(b); });
+        auto last = std::find_if(near.begin(), near.end(), [&](size_t e) {
+            return dependsOn(i, *input[e]) || conflictsWith(*input[e], i);
+        });
+        if (last == near.end())
+            ordered.pushFront(k);
+        else
+            ordered.insertAfter(*last, k);
     }
-    list.swap(ordered);
+    std::list<Package*> result;
+    for (size_t k : ordered.ids()) result.push_back(input[k]);
+    list.swap(result);
 }
 
 int classifyProviders(const std::vector<InstalledPackage*>& providers) {
@@ -161,10 +221,16 @@ int classifyProviders(const std::vector<InstalledPackage*>& providers) {
 }
 
 void ensureDependencies(Installer& installer, InstalledPackage& package, int level) {
-    DependencyWalk(installer, level).ensure(package);
+    ensureDependencies(installer, PackageIndex(installer), package, level);
+}
+
+void ensureDependencies(Installer& installer, const PackageIndex& index, InstalledPackage& package,
+                        int level) {
+    DependencyWalk(installer, index, level).ensure(package);
 }
 
 void requireEnabled(Installer& installer, InstalledPackage& provider,
                     const InstalledPackage& dependent, int level) {
-    DependencyWalk(installer, level).require(provider, dependent);
+    const PackageIndex index(installer);
+    DependencyWalk(installer, index, level).require(provider, dependent);
 }

@@ -7,6 +7,8 @@
 
 #include "model/installer.h"
 
+class PackageIndex;
+
 constexpr uint32_t NO_DOWNGRADE = 0xFFFFFFFF;
 
 // How the providers of a need stand (classifyProviders).
@@ -18,5 +20,8 @@ void resolveCandidates(Installer& installer, std::list<Package*>& list, uint32_t
                        bool verbose);
 int classifyProviders(const std::vector<InstalledPackage*>& providers);
 void ensureDependencies(Installer& installer, InstalledPackage& package, int level);
+// The same with an index of the current list, for many calls in a row.
+void ensureDependencies(Installer& installer, const PackageIndex& index, InstalledPackage& package,
+                        int level);
 void requireEnabled(Installer& installer, InstalledPackage& provider,
                     const InstalledPackage& dependent, int level);

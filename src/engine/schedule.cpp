@@ -1,9 +1,12 @@
 #include "engine/schedule.h"
 
 #include <algorithm>
+#include <functional>
 #include <list>
+#include <queue>
 #include <string>
 
+#include "engine/package_index.h"
 #include "engine/relations.h"
 #include "engine/resolution.h"
 #include "pdb/database.h"
@@ -19,43 +22,47 @@ bool willBeEnabled(const InstalledPackage& p) {
 }
 
 // A bundle's action carries over to its members.
-void bundlesToMembers(Installer& installer) {
-    for (const auto& m : installer.packages) {
-        if (m->bundleRef.name.empty()) continue;
-        const InstalledPackage* b = findPackage(installer, m->bundleRef.name);
+void bundlesToMembers(const PackageIndex& index) {
+    for (size_t k = 0; k < index.size(); ++k) {
+        InstalledPackage& m = index.at(k);
+        if (m.bundleRef.name.empty()) continue;
+        const InstalledPackage* b = index.first(m.bundleRef.name);
         if (!b) continue;
         switch (b->scheduledAction) {
             case ACTION_DISABLE:
-                if (m->scheduledAction != ACTION_UNINSTALL) m->scheduledAction = ACTION_DISABLE;
+                if (m.scheduledAction != ACTION_UNINSTALL) m.scheduledAction = ACTION_DISABLE;
                 break;
             case ACTION_UNINSTALL:
-                m->scheduledAction = ACTION_UNINSTALL;
+                m.scheduledAction = ACTION_UNINSTALL;
                 break;
             case ACTION_ENABLE:
-                if (m->disabled) m->scheduledAction = ACTION_ENABLE;
+                if (m.disabled) m.scheduledAction = ACTION_ENABLE;
                 break;
         }
     }
 }
 
 // What will be enabled keeps, or gets, what it needs.
-void needsOfEnabled(Installer& installer, int level) {
+void needsOfEnabled(Installer& installer, const PackageIndex& index, int level) {
     // ensureDependencies only changes actions; the list itself stays put.
-    for (size_t k = 0; k < installer.packages.size(); ++k) {
-        InstalledPackage& p = *installer.packages[k];
-        if (willBeEnabled(p)) ensureDependencies(installer, p, level);
+    for (size_t k = 0; k < index.size(); ++k) {
+        InstalledPackage& p = index.at(k);
+        if (willBeEnabled(p)) ensureDependencies(installer, index, p, level);
     }
 }
 
 // Of two conflicting packages only one stays or becomes enabled.
-void resolveConflicts(Installer& installer, int level) {
-    const Packages& all = installer.packages;
-    for (const auto& pp : all) {
-        InstalledPackage& p = *pp;
+void resolveConflicts(Installer& installer, const PackageIndex& index, int level) {
+    // Packages that no relation links to p pass through the scan of p
+    // unchanged, so only the candidates are scanned, in list order.
+    std::vector<size_t> candidates;
+    for (size_t k = 0; k < index.size(); ++k) {
+        InstalledPackage& p = index.at(k);
         if (!willBeEnabled(p)) continue;
-        for (const auto& qp : all) {
-            InstalledPackage& q = *qp;
-            if (&q == &p) continue;
+        candidates.clear();
+        index.conflictCandidates(k, candidates);
+        for (size_t c : candidates) {
+            InstalledPackage& q = index.at(c);
             const bool stays = !q.disabled && q.scheduledAction == ACTION_NONE;
             const bool comes = q.disabled && q.scheduledAction == ACTION_ENABLE;
             if (!stays && !comes) continue;
@@ -81,42 +88,66 @@ void resolveConflicts(Installer& installer, int level) {
     }
 }
 
-// One pass over every package's needs: a package whose need nobody meets
-// goes, one whose need only disabled packages meet is disabled. Returns
-// true after the first change, so that the caller starts over.
-bool oneNeedsPass(Installer& installer) {
-    std::vector<InstalledPackage*> providers;
-    for (const auto& pp : installer.packages) {
-        InstalledPackage& p = *pp;
-        for (const PackageRef& d : p.depends) {
-            providers.clear();
-            findProviders(installer, d, true, providers);
-            const int met = classifyProviders(providers);
-            if (met == PROVIDERS_MISSING && p.scheduledAction != ACTION_UNINSTALL) {
-                p.scheduledAction = ACTION_UNINSTALL;
-                return true;
-            }
-            if (met == PROVIDERS_DISABLED && p.scheduledAction != ACTION_UNINSTALL &&
-                p.scheduledAction != ACTION_DISABLE &&
-                !(p.disabled && p.scheduledAction == ACTION_NONE)) {
-                p.scheduledAction = ACTION_DISABLE;
-                return true;
-            }
+// The change a package's needs call for: uninstalled when nobody meets a
+// need, disabled when only disabled packages do. Returns true on a change.
+bool applyNeeds(const PackageIndex& index, InstalledPackage& p,
+                std::vector<InstalledPackage*>& providers) {
+    for (const PackageRef& d : p.depends) {
+        providers.clear();
+        index.providers(d, true, providers);
+        const int met = classifyProviders(providers);
+        if (met == PROVIDERS_MISSING && p.scheduledAction != ACTION_UNINSTALL) {
+            p.scheduledAction = ACTION_UNINSTALL;
+            return true;
+        }
+        if (met == PROVIDERS_DISABLED && p.scheduledAction != ACTION_UNINSTALL &&
+            p.scheduledAction != ACTION_DISABLE &&
+            !(p.disabled && p.scheduledAction == ACTION_NONE)) {
+            p.scheduledAction = ACTION_DISABLE;
+            return true;
         }
     }
     return false;
 }
 
+// Applies the first change (in list order) that the needs call for, again
+// and again until none is left. A change may break a need of any package,
+// also of one before it, so the order of the changes is that of a scan
+// restarted from the first package after each change. What a package calls
+// for depends only on its own action and those of its providers; so only
+// the changed package and its dependents are looked at again, the first of
+// them first.
+void settleNeeds(const PackageIndex& index) {
+    std::priority_queue<size_t, std::vector<size_t>, std::greater<size_t>> pending;
+    std::vector<uint8_t> queued(index.size(), 1);
+    for (size_t k = 0; k < index.size(); ++k) pending.push(k);
+    std::vector<InstalledPackage*> providers;
+    std::vector<size_t> dependents;
+    while (!pending.empty()) {
+        const size_t k = pending.top();
+        pending.pop();
+        queued[k] = 0;
+        if (!applyNeeds(index, index.at(k), providers)) continue;
+        dependents.assign(1, k);
+        index.dependents(k, dependents);
+        for (size_t d : dependents) {
+            if (queued[d]) continue;
+            queued[d] = 1;
+            pending.push(d);
+        }
+    }
+}
+
 // A bundle record stays only while a member of it stays enabled.
-void bundleRecords(Installer& installer) {
-    for (const auto& pp : installer.packages) {
-        InstalledPackage& p = *pp;
+void bundleRecords(const PackageIndex& index) {
+    for (size_t k = 0; k < index.size(); ++k) {
+        InstalledPackage& p = index.at(k);
         if (!p.isBundle || p.scheduledAction == ACTION_UNINSTALL) continue;
         bool marked = false;
         bool kept = false;
-        for (const auto& mp : installer.packages) {
-            const InstalledPackage& m = *mp;
-            if (isPlaceholder(m) || m.bundleRef.name != p.name) continue;
+        for (size_t c : index.membersOf(p.name)) {
+            const InstalledPackage& m = index.at(c);
+            if (isPlaceholder(m)) continue;
             if (willBeEnabled(m)) {
                 kept = true;
                 break;
@@ -151,12 +182,12 @@ void disablePackage(Installer& installer, FileManifest& manifest, InstalledPacka
 
 // Makes the pending actions consistent, in this order, then stages them.
 bool applySchedule(Installer& installer, FileManifest& manifest, int level) {
-    bundlesToMembers(installer);
-    needsOfEnabled(installer, level);
-    resolveConflicts(installer, level);
-    // Each change may break a need that an earlier package relied on.
-    while (oneNeedsPass(installer)) continue;
-    bundleRecords(installer);
+    const PackageIndex index(installer);
+    bundlesToMembers(index);
+    needsOfEnabled(installer, index, level);
+    resolveConflicts(installer, index, level);
+    settleNeeds(index);
+    bundleRecords(index);
 
     // Never leave the router without an enabled package.
 

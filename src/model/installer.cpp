@@ -14,11 +14,14 @@ InstalledPackage* Installer::append(std::unique_ptr<InstalledPackage> p) {
 }
 
 std::unique_ptr<InstalledPackage> Installer::take(const InstalledPackage* p) {
-    auto it = std::find_if(packages.begin(), packages.end(),
-                           [p](const std::unique_ptr<InstalledPackage>& q) { return q.get() == p; });
-    if (it == packages.end()) return nullptr;
+    // From the back: the schedule takes its uninstalled records out back to
+    // front, each then found at once.
+    auto it =
+        std::find_if(packages.rbegin(), packages.rend(),
+                     [p](const std::unique_ptr<InstalledPackage>& q) { return q.get() == p; });
+    if (it == packages.rend()) return nullptr;
     std::unique_ptr<InstalledPackage> taken = std::move(*it);
-    packages.erase(it);
+    packages.erase(std::next(it).base());
     return taken;
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "database_scenario.h"
 
 using namespace enginetest;
@@ -114,6 +116,46 @@ TEST(ApplySchedule, ProgressCaptionsAtLevelOne) {
     EXPECT_NE(printed.find("\rdisabling a-1.0..."), std::string::npos);
     EXPECT_NE(printed.find("\renabling b-1.0..."), std::string::npos);
     EXPECT_LT(printed.find("disabled a-1.0\n"), printed.find("enabled b-1.0\n"));
+}
+
+// p0 needs p1, p1 needs p2, and so on; the last link needs `lastNeed` when
+// that is given.
+void plantChain(Installer& installer, int length, const char* lastNeed, bool disabled) {
+    for (int i = 0; i < length; ++i) {
+        auto p = std::make_unique<InstalledPackage>("p" + std::to_string(i));
+        p->disabled = disabled;
+        if (i + 1 < length)
+            p->depends.push_back(PackageRef{"p" + std::to_string(i + 1), 0, 0, 0});
+        else if (lastNeed)
+            p->depends.push_back(PackageRef{lastNeed, 0, 0, 0});
+        installer.append(std::move(p));
+    }
+}
+
+TEST(ApplySchedule, ChainsOfNeedsAsLongAsTheList) {
+    constexpr int LENGTH = 30000;
+    TempRoot root;
+    CapturedOutput output;
+    Installer& installer = Installer::instance();
+    {
+        // Enabling the first link enables every other.
+        plantChain(installer, LENGTH, nullptr, true);
+        installer.packages[0]->scheduledAction = ACTION_ENABLE;
+        FileManifest manifest;
+        EXPECT_TRUE(applySchedule(installer, manifest, 0));
+        EXPECT_TRUE(std::all_of(installer.packages.begin(), installer.packages.end(),
+                                [](const auto& p) { return !p->disabled; }));
+    }
+    installer.packages.clear();
+    {
+        // Nobody meets the last need: the whole chain goes.
+        plantChain(installer, LENGTH, "gone", false);
+        installer.append(std::make_unique<InstalledPackage>("other"));
+        FileManifest manifest;
+        EXPECT_TRUE(applySchedule(installer, manifest, 0));
+        ASSERT_EQ(installer.packages.size(), 1u);
+        EXPECT_EQ(installer.packages[0]->name, "other");
+    }
 }
 
 TEST(EnablePackages, WritesTheStateFilesInListOrder) {
