@@ -6,6 +6,8 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "engine/admission.h"
 #include "engine/install.h"
@@ -83,21 +85,68 @@ void keepImage(FileManifest& manifest, const PackageFile& file, bool bootImage) 
     }
 }
 
+// The known packages by each name they offer (their own, their
+// provisions) and by each name through which they may conflict, in list
+// order: the re-enable step looks up a name instead of scanning every
+// package for it.
+class OfferIndex {
+  public:
+    explicit OfferIndex(const Installer& installer) {
+        std::vector<std::string> names;
+        for (const auto& p : installer.packages) {
+            names.clear();
+            answersTo(*p, names);
+            for (const std::string& n : names) addOnce(offering_[n], p.get());
+            if (p->disabled) continue;
+            names.clear();
+            conflictReach(*p, names);
+            for (const std::string& n : names) addOnce(enabledReaching_[n], p.get());
+        }
+    }
+
+    const std::vector<InstalledPackage*>& offering(const std::string& name) const {
+        return lookup(offering_, name);
+    }
+
+    // Whether an enabled package conflicts with `p` (as findConflicting).
+    bool conflictsWithEnabled(const InstalledPackage& p) const {
+        std::vector<std::string> names;
+        answersTo(p, names);
+        for (const std::string& n : names)
+            for (const InstalledPackage* q : lookup(enabledReaching_, n))
+                if (conflictsWith(*q, p)) return true;
+        return false;
+    }
+
+  private:
+    using Map = std::unordered_map<std::string, std::vector<InstalledPackage*>>;
+
+    static void addOnce(std::vector<InstalledPackage*>& list, InstalledPackage* p) {
+        if (list.empty() || list.back() != p) list.push_back(p);
+    }
+    static const std::vector<InstalledPackage*>& lookup(const Map& map, const std::string& name) {
+        static const std::vector<InstalledPackage*> none;
+        auto it = map.find(name);
+        return it == map.end() ? none : it->second;
+    }
+
+    Map offering_;
+    Map enabledReaching_;
+};
+
 // A name that was available before the pass and that now only a disabled
 // package offers gets that package enabled again, unless an enabled package
-// conflicts with it.
+// conflicts with it; once for each such name.
 void reenable(Installer& installer, FileManifest& manifest, const std::set<std::string>& names) {
+    const OfferIndex index(installer);
     std::vector<InstalledPackage*> enable;
     for (const std::string& name : names) {
-        PackageRef ref;
-        ref.name = name;
         InstalledPackage* match = nullptr;
-        for (const auto& p : installer.packages) {
-            if (p->name != name && !providesMatch(*p, ref)) continue;
-            match = p.get();
+        for (InstalledPackage* p : index.offering(name)) {
+            match = p;
             if (!p->disabled) break;
         }
-        if (match && match->disabled && !findConflicting(installer, *match))
+        if (match && match->disabled && !index.conflictsWithEnabled(*match))
             enable.push_back(match);
     }
     enablePackages(installer, manifest, enable, 1);

@@ -1,4 +1,5 @@
 #include <memory>
+#include <unordered_set>
 
 #include "pdb/database.h"
 #include "pdb/record_files.h"
@@ -82,8 +83,11 @@ void PackageDatabase::open(Installer& installer, bool quiet, const std::string& 
 
     for (auto& record : installer.packages) readRecordState(*record);
 
+    // Directories that no image named are records of meta files alone.
+    std::unordered_set<std::string> named;
+    for (const auto& record : installer.packages) named.insert(record->name);
     for (const std::string& entry : entries) {
-        if (isHidden(entry) || findByName(installer, entry) >= 0) continue;
+        if (isHidden(entry) || !named.insert(entry).second) continue;
         auto record = std::make_unique<InstalledPackage>(entry);
         readRecordState(*record);
         installer.append(std::move(record));
