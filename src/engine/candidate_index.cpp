@@ -3,24 +3,17 @@
 #include <algorithm>
 #include <string>
 
-#include "engine/relations.h"
 #include "engine/resolution.h"
 
 CandidateIndex::CandidateIndex(const std::vector<Package*>& input, uint32_t limit) : input_(input) {
     const bool downgrade = limit != NO_DOWNGRADE;
-    std::vector<std::string> names;
     uint32_t latest = 0;
     latestBuild_.reserve(input.size());
     for (size_t k = 0; k < input.size(); ++k) {
         const Package& p = *input[k];
         named_.add(p.name, k);
         for (const auto& m : p.members) memberNamed_.add(m->name, k);
-        names.clear();
-        answersTo(p, names);
-        for (const std::string& name : names) answering_.add(name, k);
-        names.clear();
-        conflictReach(p, names);
-        for (const std::string& name : names) reaching_.add(name, k);
+        relations_.add(p, k);
         if (!(downgrade && p.version < limit)) latest = std::max(latest, p.buildTime);
         latestBuild_.push_back(latest);
     }
@@ -43,11 +36,7 @@ size_t CandidateIndex::firstBuiltAfter(uint32_t buildTime) const {
 
 void CandidateIndex::orderingCandidates(size_t position, std::vector<size_t>& out) const {
     const Package& p = *input_[position];
-    std::vector<std::string> names;
-    needNames(p, names);
-    answering_.collect(names, out);
-    names.clear();
-    answersTo(p, names);
-    reaching_.collect(names, out);
+    relations_.neededBy(p, out);
+    relations_.conflictingWith(p, out);
     sortUnique(out);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/name_index.h"
+#include "engine/relation_index.h"
 #include "model/package.h"
 
 class CandidateIndex {
@@ -28,8 +29,7 @@ class CandidateIndex {
     const std::vector<Package*>& input_;
     NameIndex named_;
     NameIndex memberNamed_;  // bundles by their members' names
-    NameIndex answering_;
-    NameIndex reaching_;
+    RelationIndex relations_;
     // The latest build time among the counting entries up to each position:
     // never decreasing, so the first later build is found by bisection.
     std::vector<uint32_t> latestBuild_;

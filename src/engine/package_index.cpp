@@ -3,7 +3,6 @@
 #include "engine/relations.h"
 
 PackageIndex::PackageIndex(const Installer& installer) : packages_(installer.packages) {
-    std::vector<std::string> names;
     for (size_t k = 0; k < packages_.size(); ++k) {
         const InstalledPackage& p = *packages_[k];
         named_.add(p.name, k);
@@ -11,12 +10,7 @@ PackageIndex::PackageIndex(const Installer& installer) : packages_(installer.pac
         for (const PackageRef& e : p.provides) offering_.add(e.name, k);
         bundled_.add(p.bundleRef.name, k);
         for (const PackageRef& d : p.depends) needing_.add(d.name, k);
-        names.clear();
-        answersTo(p, names);
-        for (const std::string& name : names) answering_.add(name, k);
-        names.clear();
-        conflictReach(p, names);
-        for (const std::string& name : names) reaching_.add(name, k);
+        relations_.add(p, k);
     }
 }
 
@@ -40,12 +34,8 @@ const std::vector<size_t>& PackageIndex::membersOf(const std::string& bundle) co
 
 void PackageIndex::conflictCandidates(size_t position, std::vector<size_t>& out) const {
     const InstalledPackage& p = *packages_[position];
-    std::vector<std::string> names;
-    conflictReach(p, names);
-    answering_.collect(names, out);
-    names.clear();
-    answersTo(p, names);
-    reaching_.collect(names, out);
+    relations_.conflictedBy(p, out);
+    relations_.conflictingWith(p, out);
     sortUnique(out);
     std::erase(out, position);
 }

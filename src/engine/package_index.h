@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/name_index.h"
+#include "engine/relation_index.h"
 #include "model/installer.h"
 
 class PackageIndex {
@@ -39,6 +40,5 @@ class PackageIndex {
     NameIndex offering_;  // by name and provisions
     NameIndex bundled_;   // by bundle reference
     NameIndex needing_;   // by dependency
-    NameIndex answering_;
-    NameIndex reaching_;
+    RelationIndex relations_;
 };

@@ -2,15 +2,17 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <list>
 #include <memory>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/admission.h"
 #include "engine/install.h"
+#include "engine/name_index.h"
+#include "engine/relation_index.h"
 #include "engine/relations.h"
 #include "engine/resolution.h"
 #include "engine/schedule.h"
@@ -86,52 +88,40 @@ void keepImage(FileManifest& manifest, const PackageFile& file, bool bootImage) 
 }
 
 // The known packages by each name they offer (their own, their
-// provisions) and by each name through which they may conflict, in list
-// order: the re-enable step looks up a name instead of scanning every
-// package for it.
+// provisions), and the enabled ones by the names through which they may
+// conflict: the re-enable step looks names up instead of scanning every
+// package for each.
 class OfferIndex {
   public:
-    explicit OfferIndex(const Installer& installer) {
+    explicit OfferIndex(const Installer& installer) : packages_(installer.packages) {
         std::vector<std::string> names;
-        for (const auto& p : installer.packages) {
+        for (size_t k = 0; k < packages_.size(); ++k) {
+            const InstalledPackage& p = *packages_[k];
             names.clear();
-            answersTo(*p, names);
-            for (const std::string& n : names) addOnce(offering_[n], p.get());
-            if (p->disabled) continue;
-            names.clear();
-            conflictReach(*p, names);
-            for (const std::string& n : names) addOnce(enabledReaching_[n], p.get());
+            answersTo(p, names);
+            for (const std::string& name : names) offering_.add(name, k);
+            if (!p.disabled) enabled_.add(p, k);
         }
     }
 
-    const std::vector<InstalledPackage*>& offering(const std::string& name) const {
-        return lookup(offering_, name);
+    // In list order.
+    const std::vector<size_t>& offering(const std::string& name) const {
+        return offering_.at(name);
     }
+    InstalledPackage& at(size_t position) const { return *packages_[position]; }
 
     // Whether an enabled package conflicts with `p` (as findConflicting).
     bool conflictsWithEnabled(const InstalledPackage& p) const {
-        std::vector<std::string> names;
-        answersTo(p, names);
-        for (const std::string& n : names)
-            for (const InstalledPackage* q : lookup(enabledReaching_, n))
-                if (conflictsWith(*q, p)) return true;
-        return false;
+        std::vector<size_t> found;
+        enabled_.conflictingWith(p, found);
+        return std::any_of(found.begin(), found.end(),
+                           [&](size_t k) { return conflictsWith(*packages_[k], p); });
     }
 
   private:
-    using Map = std::unordered_map<std::string, std::vector<InstalledPackage*>>;
-
-    static void addOnce(std::vector<InstalledPackage*>& list, InstalledPackage* p) {
-        if (list.empty() || list.back() != p) list.push_back(p);
-    }
-    static const std::vector<InstalledPackage*>& lookup(const Map& map, const std::string& name) {
-        static const std::vector<InstalledPackage*> none;
-        auto it = map.find(name);
-        return it == map.end() ? none : it->second;
-    }
-
-    Map offering_;
-    Map enabledReaching_;
+    const std::vector<std::unique_ptr<InstalledPackage>>& packages_;
+    NameIndex offering_;
+    RelationIndex enabled_;
 };
 
 // A name that was available before the pass and that now only a disabled
@@ -142,9 +132,9 @@ void reenable(Installer& installer, FileManifest& manifest, const std::set<std::
     std::vector<InstalledPackage*> enable;
     for (const std::string& name : names) {
         InstalledPackage* match = nullptr;
-        for (InstalledPackage* p : index.offering(name)) {
-            match = p;
-            if (!p->disabled) break;
+        for (size_t k : index.offering(name)) {
+            match = &index.at(k);
+            if (!match->disabled) break;
         }
         if (match && match->disabled && !index.conflictsWithEnabled(*match))
             enable.push_back(match);
