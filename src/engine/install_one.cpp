@@ -13,6 +13,7 @@
 #include "pkgfile/extract.h"
 #include "pkgfile/names.h"
 #include "pkgfile/package_reader.h"
+#include "pkgfile/signature_part.h"
 #include "sign/signature.h"
 #include "txn/manifest.h"
 #include "txn/rootfs.h"
@@ -61,7 +62,7 @@ void skipKeptImage(const InstalledPackage& p, PackageReader& reader) {
     uint32_t left = reader.parts().remaining();
     while (left > 0 && reader) {
         const uint32_t step = std::min(left, SKIP_STEP);
-        showInstallProgress(p, reader);
+        showInstallProgress(p, reader.position(), reader.fileLength());
         reader.seekg(std::streamoff(step), std::ios::cur);
         left -= step;
     }
@@ -149,7 +150,7 @@ InstalledPackage* installOne(Installer& installer, FileManifest& manifest, Packa
             replaced = installer.take(known);
         }
     }
-    showInstallProgress(*package, reader);
+    showInstallProgress(*package, reader.position(), reader.fileLength());
     if (recorded && !manifest.reclaimDirectory(PackageDatabase::recordDir(*package)))
         return nullptr;
 

@@ -3,70 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "pkgfile/package_reader.h"
-
-namespace {
-
-// Erases the progress line on screen without forgetting it.
-void eraseProgress(std::FILE* out) {
-    std::fputs("\r", out);
-    for (int i = 0; i < 79; ++i) std::fputc(' ', out);
-    std::fputs("\r", out);
-    std::fflush(out);
-}
-
-}  // namespace
-
-void Installer::emit(const char* prefix, const char* format, va_list args) {
-    std::string line = prefix ? prefix : "";
-    char text[256];
-    std::vsnprintf(text, sizeof text, format, args);
-    line += text;
-    if (quiet) return;
-    if (!progressLine.empty()) eraseProgress(out);
-    std::fputs(line.c_str(), out);
-    std::fputc('\n', out);
-    std::fflush(out);
-    if (!progressLine.empty()) {
-        std::fputs(progressLine.c_str(), out);
-        std::fflush(out);
-    }
-    messages.push_back(std::move(line));
-}
-
-void Installer::info(const char* format, ...) {
-    setProgress(std::string());
-    va_list args;
-    va_start(args, format);
-    emit(nullptr, format, args);
-    va_end(args);
-}
-
-void Installer::warning(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    emit("WARNING: ", format, args);
-    va_end(args);
-}
-
-void Installer::error(const char* format, ...) {
-    setProgress(std::string());
-    va_list args;
-    va_start(args, format);
-    emit("ERROR: ", format, args);
-    va_end(args);
-}
-
-void Installer::setProgress(const std::string& line) {
-    if (quiet || line == progressLine) return;
-    std::string text = "\x1b[?25l\r";
-    text += line;
-    if (progressLine.size() > line.size()) text.append(progressLine.size() - line.size(), ' ');
-    text += "\r\x1b[?25h";
-    std::fwrite(text.data(), 1, text.size(), out);
-    std::fflush(out);
-    progressLine = line;
-}
 
 namespace {
 
@@ -124,7 +60,7 @@ std::string installProgressLine(const InstalledPackage& package, uint64_t positi
     return progressLine(caption, filledCells(barWidth(caption), position, total));
 }
 
-void showInstallProgress(const InstalledPackage& package, const PackageReader& reader) {
+void showInstallProgress(const InstalledPackage& package, uint64_t position, uint64_t total) {
     Installer& installer = Installer::instance();
     if (installer.quiet) return;
     ProgressMemo& memo = progressMemo();
@@ -141,7 +77,7 @@ void showInstallProgress(const InstalledPackage& package, const PackageReader& r
         memo.refMin = package.bundleRef.minVersion;
         memo.caption = progressCaption(package);
     }
-    uint64_t filled = filledCells(barWidth(memo.caption), reader.position(), reader.fileLength());
+    uint64_t filled = filledCells(barWidth(memo.caption), position, total);
     if (sameCaption && filled == memo.filled && installer.progressLine == memo.line) return;
     memo.filled = filled;
     memo.line = progressLine(memo.caption, filled);

@@ -112,7 +112,7 @@ bool extractFiles(InstalledPackage& package, FileManifest& manifest, PackageRead
             reportFileError(package, name, out);
             return false;
         }
-        showInstallProgress(package, reader);
+        showInstallProgress(package, reader.position(), reader.fileLength());
     }
     return true;
 }

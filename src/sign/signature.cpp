@@ -1,10 +1,9 @@
-// The signature check of an installed package: Ed25519 over the digest slot,
-// else the legacy form where the trust level allows it.
+// The signature check of a package: Ed25519 over its digest, else the legacy
+// form where the trust level allows it.
 #include "sign/signature.h"
 
 #include "model/package.h"
 #include "model/version.h"
-#include "pkgfile/package_reader.h"
 #include "sign/crypto.h"
 #include "sign/legacy.h"
 #include "sign/signature_layout.h"
@@ -33,31 +32,15 @@ int trustLevel(const Package& package) {
     return legacyEraVersion(package.version) ? 1 : 2;
 }
 
-bool checkSignature(const Package& package, PackageReader& reader, int trustLevel) {
-    (void)package;  // the trust level already holds what the package decides
-    if (reader.currentType() != PART_SIGNATURE) return false;
-    PartStreamBuffer& parts = reader.parts();
-    if (!parts.hashing()) return false;
-    parts.finishDigest();
-
-    const uint32_t length = reader.partLength();
-    size_t n;
-    if (length >= LONG_FORM) {
-        n = LONG_FORM;
-    } else if (length >= LEGACY_FORM) {
-        n = LEGACY_FORM;
-    } else {
-        return false;
-    }
-    uint8_t signature[LONG_FORM];
-    if (parts.readUndigested(reinterpret_cast<char*>(signature), n) != n) return false;
-    const uint8_t* digest = parts.digestSlot();
-
-    if (n == LONG_FORM) {
+bool verifySignature(const uint8_t* digest, const uint8_t* signature, size_t length,
+                     int trustLevel) {
+    if (length == LONG_FORM) {
         const asn1::blob key{TRUST_ED25519_PUBLIC, TRUST_ED25519_PUBLIC + 32};
         const asn1::blob message{digest, digest + 32};
         const asn1::blob ed25519{signature + ED25519_SIGNATURE, signature + LONG_FORM};
         if (eddsa::verify(key, message, ed25519) != 0) return true;
+    } else if (length != LEGACY_FORM) {
+        return false;
     }
     return trustLevel == 1 &&
            legacySignatureCheck(digest, signature + LEGACY_R, signature + LEGACY_S);

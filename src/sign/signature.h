@@ -1,15 +1,17 @@
-// Signature verification of an installed package against the running digest
-// of its reader.
+// Signature verification of a package against its digest.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class Package;
-class PackageReader;
 
 // 1: the legacy signature form is accepted; 2: only Ed25519.
 int trustLevel(const Package& package);
 
-// The reader stands on the signature part. True when the signature is valid
-// (Ed25519 first; the legacy form only at trust level 1).
-bool checkSignature(const Package& package, PackageReader& reader, int trustLevel);
+// `signature` holds the first `length` bytes of the signature part: the long
+// form (Ed25519 after the legacy form) or the legacy form alone. True when
+// the signature over the 32-byte `digest` is valid (Ed25519 first; the
+// legacy form only at trust level 1).
+bool verifySignature(const uint8_t* digest, const uint8_t* signature, size_t length,
+                     int trustLevel);

@@ -1,6 +1,7 @@
 // The installer's signature check over whole package files: the two forms,
 // the part lengths, the trust level and its version ranges.
 #include "sign/signature.h"
+#include "pkgfile/signature_part.h"
 
 #include <gtest/gtest.h>
 

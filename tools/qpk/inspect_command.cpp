@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "pkgfile/inflate_stream.h"
 #include "pkgfile/package_reader.h"
+#include "pkgfile/signature_part.h"
 #include "sign/crypto.h"
 #include "sign/legacy.h"
 #include "sign/signature.h"
