@@ -66,4 +66,3 @@ void Installer::setProgress(const std::string& line) {
     std::fflush(out);
     progressLine = line;
 }
-

@@ -11,7 +11,7 @@
 #include "model/package.h"
 
 class Installer {
-public:
+  public:
     static Installer& instance();
 
     std::string arch;
@@ -39,7 +39,7 @@ public:
     // Back to the freshly created state (tests run many scenarios per process).
     void reset();
 
-private:
+  private:
     Installer() = default;
 };
 

@@ -17,7 +17,7 @@ const char* versionText(Version v) {
             std::snprintf(text, sizeof text, "%u.%u", major, minor);
         return text;
     }
-    const char* word = kind == VERSION_KIND_ALPHA ? "alpha"
+    const char* word = kind == VERSION_KIND_ALPHA  ? "alpha"
                        : kind == VERSION_KIND_BETA ? "beta"
                        : kind == VERSION_KIND_RC   ? "rc"
                                                    : "";
@@ -73,7 +73,8 @@ bool parseVersion(const std::string& text, Version& out) {
     static const struct {
         const char* word;
         unsigned kind;
-    } words[] = {{"alpha", VERSION_KIND_ALPHA}, {"beta", VERSION_KIND_BETA}, {"rc", VERSION_KIND_RC}};
+    } words[] = {
+        {"alpha", VERSION_KIND_ALPHA}, {"beta", VERSION_KIND_BETA}, {"rc", VERSION_KIND_RC}};
     bool found = false;
     for (const auto& w : words) {
         size_t len = std::strlen(w.word);

@@ -17,7 +17,9 @@ constexpr Version makeVersion(unsigned major, unsigned minor, unsigned kind, uns
     return (Version(major & 0xFF) << 24) | (Version(minor & 0xFF) << 16) |
            (Version(kind & 0xFF) << 8) | Version(build & 0xFF);
 }
-constexpr unsigned versionMajor(Version v) { return v >> 24; }
+constexpr unsigned versionMajor(Version v) {
+    return v >> 24;
+}
 
 // Text of a version ("6.40.1", "6.41beta3", "7.1rc"). The text lives in one
 // static buffer that the next call overwrites; copy it at once.

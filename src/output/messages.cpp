@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-
 namespace {
 
 std::string progressCaption(const InstalledPackage& package) {

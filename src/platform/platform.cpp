@@ -59,4 +59,6 @@ bool queryFlashDevice(int& result) {
     return true;
 }
 
-std::string version2string(unsigned version) { return versionText(version); }
+std::string version2string(unsigned version) {
+    return versionText(version);
+}

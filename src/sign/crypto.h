@@ -7,7 +7,7 @@
 struct evp_md_ctx_st;
 
 class SHA1 {
-public:
+  public:
     static constexpr size_t SIZE = 20;
     SHA1();
     ~SHA1();
@@ -17,12 +17,12 @@ public:
     // Writes the digest and starts a new message.
     void finish(uint8_t out[SIZE]);
 
-private:
+  private:
     evp_md_ctx_st* ctx_;
 };
 
 class SHA256 {
-public:
+  public:
     static constexpr size_t SIZE = 32;
     SHA256();
     ~SHA256();
@@ -31,7 +31,7 @@ public:
     void update(const void* data, size_t n);
     void finish(uint8_t out[SIZE]);
 
-private:
+  private:
     evp_md_ctx_st* ctx_;
 };
 
