@@ -10,6 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     quietInstaller();
     writeFuzzFile("/flash/rw/pckg/input.qpk", data, size);
     std::vector<std::unique_ptr<PackageFile>> list;
-    discoverPackages("/flash/rw/pckg/", list);
+    discoverPackages(Installer::instance(), "/flash/rw/pckg/", list);
     return 0;
 }

@@ -58,11 +58,11 @@ InstalledPackage* decline(Installer& installer, PackageReader& reader, const Ins
 
 // Passes over the kept-image payload (part 21) in small relative seeks so
 // that the progress bar moves while a large image goes through the digest.
-void skipKeptImage(const InstalledPackage& p, PackageReader& reader) {
+void skipKeptImage(Installer& installer, const InstalledPackage& p, PackageReader& reader) {
     uint32_t left = reader.parts().remaining();
     while (left > 0 && reader) {
         const uint32_t step = std::min(left, SKIP_STEP);
-        showInstallProgress(p, reader.position(), reader.fileLength());
+        showInstallProgress(installer, p, reader.position(), reader.fileLength());
         reader.seekg(std::streamoff(step), std::ios::cur);
         left -= step;
     }
@@ -115,7 +115,7 @@ InstalledPackage* installOne(Installer& installer, FileManifest& manifest, Packa
     // is not a single path component would put the record somewhere else.
     if (!isSafePackageName(package->name)) {
         if (member) package->bundleRef = *bundleRef;
-        reportBrokenPackage(*package);
+        reportBrokenPackage(installer, *package);
         return nullptr;
     }
     if (member && package->name == bundleRef->name) return nullptr;
@@ -150,36 +150,36 @@ InstalledPackage* installOne(Installer& installer, FileManifest& manifest, Packa
             replaced = installer.take(known);
         }
     }
-    showInstallProgress(*package, reader.position(), reader.fileLength());
+    showInstallProgress(installer, *package, reader.position(), reader.fileLength());
     if (recorded && !manifest.reclaimDirectory(PackageDatabase::recordDir(*package)))
         return nullptr;
 
-    if (reader.currentType() == PART_PAYLOAD) skipKeptImage(*package, reader);
+    if (reader.currentType() == PART_PAYLOAD) skipKeptImage(installer, *package, reader);
     if (reader.currentType() == PART_FILES) {
         // With "bootimage" set the boot loader takes the files from the image
         // itself; the part is still read, and digested, by the next nextPart.
         const bool leaveFiles = bootImageRequested() && (package->flags & FLAG_BOOT_IMAGE);
-        if (!leaveFiles && !extractFiles(*package, manifest, reader)) return nullptr;
+        if (!leaveFiles && !extractFiles(installer, *package, manifest, reader)) return nullptr;
         reader.nextPart();
     }
 
     const int trust = trustLevel(*package);
     if (reader.currentType() != PART_SIGNATURE || !reader.parts().hashing() ||
         !checkSignature(*package, reader, trust)) {
-        reportBrokenPackage(*package);
+        reportBrokenPackage(installer, *package);
         return nullptr;
     }
     reader.nextPart();
     if (!member && !onlyAllowedTrailingParts(reader)) {
-        reportBrokenPackage(*package);
+        reportBrokenPackage(installer, *package);
         return nullptr;
     }
 
-    if (recorded && !PackageDatabase::writeRecord(*package, manifest)) return nullptr;
+    if (recorded && !PackageDatabase::writeRecord(installer, *package, manifest)) return nullptr;
     // Without its marker the new boot image or branding would not be taken up.
     if (((package->flags & FLAG_BOOT_IMAGE) || package->name == "branding") &&
         !stageUpgradedMarker(manifest)) {
-        reportCreateFailure(*package, UPGRADED_MARKER);
+        reportCreateFailure(installer, *package, UPGRADED_MARKER);
         return nullptr;
     }
     if (!member) installer.setProgress(std::string());

@@ -76,7 +76,7 @@ int installBundle(Installer& installer, FileManifest& manifest, PackageReader& r
     const std::string name = bundle->name;
     dropKnown(installer, manifest, name, true);
     if (!manifest.reclaimDirectory(PackageDatabase::recordDir(*bundle))) return SET_BAD;
-    if (!PackageDatabase::writeRecord(*bundle, manifest)) return SET_BAD;
+    if (!PackageDatabase::writeRecord(installer, *bundle, manifest)) return SET_BAD;
 
     PackageRef bundleRef;
     bundleRef.name = name;

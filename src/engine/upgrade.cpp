@@ -47,13 +47,13 @@ bool readDowngradeLimit(uint32_t& limit) {
 }
 
 // Only the first place that holds any package file is used.
-void discoverAll(PackageFiles& files) {
+void discoverAll(Installer& installer, PackageFiles& files) {
     struct stat st;
     const bool ignoreDownloads = rootfs::stat(IGNORE_MARKER, &st) == 0;
-    if (!ignoreDownloads) discoverPackages(DOWNLOAD_DIR, files);
+    if (!ignoreDownloads) discoverPackages(installer, DOWNLOAD_DIR, files);
     if (ignoreDownloads || files.empty()) {
-        discoverPackages(UPLOAD_DIR, files);
-        if (files.empty()) discoverPackages(STORE_DIR, files);
+        discoverPackages(installer, UPLOAD_DIR, files);
+        if (files.empty()) discoverPackages(installer, STORE_DIR, files);
     }
 }
 
@@ -151,7 +151,7 @@ std::vector<Package> upgradeFromFlash(Installer& installer, FileManifest& manife
     if (readDowngradeLimit(limit)) allowance |= ADMIT_OLDER;
 
     PackageFiles files;
-    discoverAll(files);
+    discoverAll(installer, files);
     std::list<Package*> candidates;
     for (const auto& f : files) candidates.push_back(f.get());
     resolveCandidates(installer, candidates, limit, true);

@@ -59,8 +59,8 @@ std::string installProgressLine(const InstalledPackage& package, uint64_t positi
     return progressLine(caption, filledCells(barWidth(caption), position, total));
 }
 
-void showInstallProgress(const InstalledPackage& package, uint64_t position, uint64_t total) {
-    Installer& installer = Installer::instance();
+void showInstallProgress(Installer& installer, const InstalledPackage& package, uint64_t position,
+                         uint64_t total) {
     if (installer.quiet) return;
     ProgressMemo& memo = progressMemo();
     // The caption depends on these fields alone.
@@ -83,10 +83,10 @@ void showInstallProgress(const InstalledPackage& package, uint64_t position, uin
     installer.setProgress(memo.line);
 }
 
-void reportCreateFailure(const InstalledPackage& package, const std::string& path) {
+void reportCreateFailure(Installer& installer, const InstalledPackage& package,
+                         const std::string& path) {
     int err = errno;
     std::string name = displayName(package);
-    Installer& installer = Installer::instance();
     if (err == ENOSPC)
         installer.error("installation of %s failed: disk is too small", name.c_str());
     else if (err == EIO)
@@ -96,7 +96,6 @@ void reportCreateFailure(const InstalledPackage& package, const std::string& pat
                         path.c_str(), std::strerror(err));
 }
 
-void reportBrokenPackage(const InstalledPackage& package) {
-    Installer::instance().error("installation of %s failed: broken package",
-                                displayName(package).c_str());
+void reportBrokenPackage(Installer& installer, const InstalledPackage& package) {
+    installer.error("installation of %s failed: broken package", displayName(package).c_str());
 }

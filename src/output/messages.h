@@ -8,9 +8,11 @@
 
 // Progress bar of a package whose file has been read up to `position` of
 // `total` bytes.
-void showInstallProgress(const InstalledPackage& package, uint64_t position, uint64_t total);
+void showInstallProgress(Installer& installer, const InstalledPackage& package, uint64_t position,
+                         uint64_t total);
 // The bar line itself for a position and total (79 characters).
 std::string installProgressLine(const InstalledPackage& package, uint64_t position, uint64_t total);
 // A file of the package cannot be created; the message is chosen by errno.
-void reportCreateFailure(const InstalledPackage& package, const std::string& path);
-void reportBrokenPackage(const InstalledPackage& package);
+void reportCreateFailure(Installer& installer, const InstalledPackage& package,
+                         const std::string& path);
+void reportBrokenPackage(Installer& installer, const InstalledPackage& package);

@@ -16,7 +16,8 @@ class PackageDatabase {
   public:
     // "/flash/var/pdb/" + name + "/".
     static std::string recordDir(const Package& package);
-    static bool writeRecord(InstalledPackage& package, FileManifest& manifest);
+    static bool writeRecord(Installer& installer, InstalledPackage& package,
+                            FileManifest& manifest);
     static void removeRecord(InstalledPackage& package, FileManifest& manifest);
     static bool readRefFile(const std::string& path, std::vector<PackageRef>& out, bool withWeight);
 

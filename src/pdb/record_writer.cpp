@@ -66,11 +66,11 @@ bool recordableRefs(const std::vector<PackageRef>& refs) {
 // create failure is reported (with the error of the failed write) and false
 // returned.
 template <typename Fill>
-bool stageMetaFileWith(InstalledPackage& package, FileManifest& manifest, const std::string& path,
-                       uint64_t sizeHint, const char* label, Fill fill) {
+bool stageMetaFileWith(Installer& installer, InstalledPackage& package, FileManifest& manifest,
+                       const std::string& path, uint64_t sizeHint, const char* label, Fill fill) {
     std::unique_ptr<OutFile> out = manifest.createStaged(path, sizeHint, 0);
     if (!out) {
-        reportCreateFailure(package, label);
+        reportCreateFailure(installer, package, label);
         return false;
     }
     fill(*out);
@@ -79,17 +79,18 @@ bool stageMetaFileWith(InstalledPackage& package, FileManifest& manifest, const 
     if (!written) {
         if (out->fdbuf()->failed() && out->fdbuf()->lastError() != 0)
             errno = out->fdbuf()->lastError();
-        reportCreateFailure(package, label);
+        reportCreateFailure(installer, package, label);
         return false;
     }
     return true;
 }
 
-bool stageMetaFile(InstalledPackage& package, FileManifest& manifest, const std::string& path,
-                   uint64_t sizeHint, const char* label, const std::string& content) {
-    return stageMetaFileWith(package, manifest, path, sizeHint, label, [&](std::ostream& out) {
-        out.write(content.data(), std::streamsize(content.size()));
-    });
+bool stageMetaFile(Installer& installer, InstalledPackage& package, FileManifest& manifest,
+                   const std::string& path, uint64_t sizeHint, const char* label,
+                   const std::string& content) {
+    return stageMetaFileWith(
+        installer, package, manifest, path, sizeHint, label,
+        [&](std::ostream& out) { out.write(content.data(), std::streamsize(content.size())); });
 }
 
 }  // namespace
@@ -110,7 +111,8 @@ bool PackageDatabase::stageStateFile(FileManifest& manifest, const std::string& 
     return false;
 }
 
-bool PackageDatabase::writeRecord(InstalledPackage& package, FileManifest& manifest) {
+bool PackageDatabase::writeRecord(Installer& installer, InstalledPackage& package,
+                                  FileManifest& manifest) {
     const std::string dir = recordDir(package);
     if (!package.keepsImage && !(package.flags & FLAG_NO_META)) {
         // A stand-alone package is loaded from these files alone (a bundle
@@ -118,32 +120,32 @@ bool PackageDatabase::writeRecord(InstalledPackage& package, FileManifest& manif
         if (package.bundleRef.name.empty() &&
             !(recordableRefs(package.depends) && recordableRefs(package.provides) &&
               recordableRefs(package.conflicts))) {
-            reportBrokenPackage(package);
+            reportBrokenPackage(installer, package);
             return false;
         }
-        if (!stageMetaFile(package, manifest, dir + "version", 32, "meta/version",
+        if (!stageMetaFile(installer, package, manifest, dir + "version", 32, "meta/version",
                            versionContent(package)))
             return false;
-        if (!stageMetaFile(package, manifest, dir + "deps", 1024, "meta/deps",
+        if (!stageMetaFile(installer, package, manifest, dir + "deps", 1024, "meta/deps",
                            refListContent(package.depends, false)))
             return false;
         // A replacement keeps the record directory, so an empty list must
         // also take away the list of the version it replaces.
         if (package.provides.empty()) {
             manifest.stageRemove(dir + "provides");
-        } else if (!stageMetaFile(package, manifest, dir + "provides", 1024, "meta/provides",
-                                  refListContent(package.provides, true))) {
+        } else if (!stageMetaFile(installer, package, manifest, dir + "provides", 1024,
+                                  "meta/provides", refListContent(package.provides, true))) {
             return false;
         }
         if (package.conflicts.empty()) {
             manifest.stageRemove(dir + "conflicts");
-        } else if (!stageMetaFile(package, manifest, dir + "conflicts", 1024, "meta/conflicts",
-                                  refListContent(package.conflicts, false))) {
+        } else if (!stageMetaFile(installer, package, manifest, dir + "conflicts", 1024,
+                                  "meta/conflicts", refListContent(package.conflicts, false))) {
             return false;
         }
         if (package.bundleRef.name.empty()) {
             manifest.stageRemove(dir + "bundle");
-        } else if (!stageMetaFile(package, manifest, dir + "bundle", 16, "meta/bundle",
+        } else if (!stageMetaFile(installer, package, manifest, dir + "bundle", 16, "meta/bundle",
                                   package.bundleRef.name + "\n")) {
             return false;
         }
@@ -152,7 +154,7 @@ bool PackageDatabase::writeRecord(InstalledPackage& package, FileManifest& manif
         if (package.isBundle) {
             manifest.stageRemove(dir + "files");
         } else if (!stageMetaFileWith(
-                       package, manifest, dir + "files", 4096, "meta/files",
+                       installer, package, manifest, dir + "files", 4096, "meta/files",
                        [&](std::ostream& out) { writeFileList(out, package.files); })) {
             return false;
         }
@@ -165,12 +167,12 @@ bool PackageDatabase::writeRecord(InstalledPackage& package, FileManifest& manif
     // install fails instead, and the caller cancels what was staged.
     if (!stageStateFile(manifest, dir + "disabled",
                         package.disabled ? (package.userState ? "user" : "auto") : nullptr)) {
-        reportCreateFailure(package, "disabled");
+        reportCreateFailure(installer, package, "disabled");
         return false;
     }
     if (!stageStateFile(manifest, dir + "enabled",
                         !package.disabled && package.userState ? "user" : nullptr)) {
-        reportCreateFailure(package, "enabled");
+        reportCreateFailure(installer, package, "enabled");
         return false;
     }
     return true;

@@ -44,7 +44,7 @@ bool readPackageFile(const std::string& path, PackageFile& file) {
 
 }  // namespace
 
-void discoverPackages(const std::string& directory,
+void discoverPackages(Installer& installer, const std::string& directory,
                       std::vector<std::unique_ptr<PackageFile>>& list) {
     std::vector<std::string> names;
     if (!rootfs::listDirectory(directory, names)) return;
@@ -57,6 +57,6 @@ void discoverPackages(const std::string& directory,
         if (readPackageFile(path, *file))
             list.push_back(std::move(file));
         else
-            Installer::instance().error("broken package %s", name.c_str());
+            installer.error("broken package %s", name.c_str());
     }
 }

@@ -7,7 +7,9 @@
 
 #include "model/package.h"
 
+class Installer;
+
 // `directory` ends in "/". Appends one record per usable ".qpk"/".wpk" file,
 // in directory order; reports "broken package %s" for damaged ones.
-void discoverPackages(const std::string& directory,
+void discoverPackages(Installer& installer, const std::string& directory,
                       std::vector<std::unique_ptr<PackageFile>>& list);

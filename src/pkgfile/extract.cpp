@@ -40,14 +40,16 @@ std::string flashPath(const InstalledPackage& package, const std::string& name) 
 }
 
 // Reports a failed write or close with the errno of the failing call.
-void reportFileError(const InstalledPackage& package, const std::string& name, OutFile& out) {
+void reportFileError(Installer& installer, const InstalledPackage& package, const std::string& name,
+                     OutFile& out) {
     if (out.fdbuf()->lastError() != 0) errno = out.fdbuf()->lastError();
-    reportCreateFailure(package, name);
+    reportCreateFailure(installer, package, name);
 }
 
 }  // namespace
 
-bool extractFiles(InstalledPackage& package, FileManifest& manifest, PackageReader& reader) {
+bool extractFiles(Installer& installer, InstalledPackage& package, FileManifest& manifest,
+                  PackageReader& reader) {
     // The staged files of a package mostly share a few directories.
     rootfs::Batch batch;
     InflateStreamBuffer inflater(reader.rdbuf());
@@ -62,7 +64,7 @@ bool extractFiles(InstalledPackage& package, FileManifest& manifest, PackageRead
         FileRecord record = parseRecord(raw);
         std::string name(record.nameLength, '\0');
         if (!in.read(name.data(), std::streamsize(name.size()))) {
-            reportBrokenPackage(package);
+            reportBrokenPackage(installer, package);
             return false;
         }
         bool wanted = (record.mode & TYPE_MASK) == TYPE_REGULAR;
@@ -73,7 +75,7 @@ bool extractFiles(InstalledPackage& package, FileManifest& manifest, PackageRead
         if (!wanted) {
             // Skipped contents are still inflated, and so digested.
             if (!in.seekg(std::streamoff(record.size), std::ios::cur)) {
-                reportBrokenPackage(package);
+                reportBrokenPackage(installer, package);
                 return false;
             }
             continue;
@@ -83,12 +85,12 @@ bool extractFiles(InstalledPackage& package, FileManifest& manifest, PackageRead
         // package broken before anything of it is staged.
         const std::string below = flashPath(package, name);
         if (!isSafeFlashPath(below)) {
-            reportBrokenPackage(package);
+            reportBrokenPackage(installer, package);
             return false;
         }
         std::string target = "/flash" + below;
         if (!manifest.createStaged(out, target, record.size, record.mode)) {
-            reportCreateFailure(package, name);
+            reportCreateFailure(installer, package, name);
             return false;
         }
         // Entries keep the whole target path ("/flash/bin/x"); the database
@@ -99,20 +101,20 @@ bool extractFiles(InstalledPackage& package, FileManifest& manifest, PackageRead
         for (uint32_t left = record.size; left > 0;) {
             size_t piece = left < COPY_PIECE ? left : COPY_PIECE;
             if (!in.read(buffer, std::streamsize(piece))) {
-                reportBrokenPackage(package);
+                reportBrokenPackage(installer, package);
                 return false;
             }
             if (!out.write(buffer, std::streamsize(piece))) {
-                reportFileError(package, name, out);
+                reportFileError(installer, package, name, out);
                 return false;
             }
             left -= uint32_t(piece);
         }
         if (!out.close()) {
-            reportFileError(package, name, out);
+            reportFileError(installer, package, name, out);
             return false;
         }
-        showInstallProgress(package, reader.position(), reader.fileLength());
+        showInstallProgress(installer, package, reader.position(), reader.fileLength());
     }
     return true;
 }

@@ -4,11 +4,14 @@
 
 #include "model/package.h"
 
+class Installer;
+
 class FileManifest;
 class PackageReader;
 
 // True when the record stream ended; false after a reported failure.
-bool extractFiles(InstalledPackage& package, FileManifest& manifest, PackageReader& reader);
+bool extractFiles(Installer& installer, InstalledPackage& package, FileManifest& manifest,
+                  PackageReader& reader);
 
 // This machine's cpu class (1..4), or 0 when it has none.
 int machineCpuClass();

@@ -109,12 +109,12 @@ TEST(FailureMessages, ChosenByErrorNumber) {
     InstalledPackage p("pkg");
     p.version = makeVersion(1, 0, 0x66, 0);
     errno = ENOSPC;
-    reportCreateFailure(p, "bin/x");
+    reportCreateFailure(Installer::instance(), p, "bin/x");
     errno = EIO;
-    reportCreateFailure(p, "bin/x");
+    reportCreateFailure(Installer::instance(), p, "bin/x");
     errno = EACCES;
-    reportCreateFailure(p, "bin/x");
-    reportBrokenPackage(p);
+    reportCreateFailure(Installer::instance(), p, "bin/x");
+    reportBrokenPackage(Installer::instance(), p);
     EXPECT_EQ(output.text(),
               "ERROR: installation of pkg-1.0 failed: disk is too small\n"
               "ERROR: installation of pkg-1.0 failed: disk error\n"

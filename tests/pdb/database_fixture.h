@@ -29,7 +29,7 @@ class DatabaseTest : public ::testing::Test {
     // Writes the record through a manifest and applies it.
     void writeAndApply(InstalledPackage& p) {
         FileManifest manifest;
-        ASSERT_TRUE(PackageDatabase::writeRecord(p, manifest));
+        ASSERT_TRUE(PackageDatabase::writeRecord(Installer::instance(), p, manifest));
         manifest.apply(false);
     }
     void removeAndApply(InstalledPackage& p) {

@@ -14,7 +14,7 @@ TEST_F(DatabaseTest, InstalledPackageIsRemovedCompletely) {
         *manifest.createStaged(path, 16, 0755) << "contents";
         p.files.insert(path);
     }
-    ASSERT_TRUE(PackageDatabase::writeRecord(p, manifest));
+    ASSERT_TRUE(PackageDatabase::writeRecord(Installer::instance(), p, manifest));
     manifest.apply(false);
     EXPECT_EQ(root.read("/flash/var/pdb/tool/files"),
               "flash/bin/tool\nflash/lib/libtool.so\nflash/x/tool/etc/rc\n");

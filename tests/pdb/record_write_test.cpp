@@ -102,7 +102,7 @@ TEST_F(DatabaseTest, ReplacementDropsListsTheNewVersionLacks) {
     FileManifest manifest;
     PackageDatabase::removeRecord(*installer.packages.at(0), manifest);
     ASSERT_TRUE(manifest.reclaimDirectory(PackageDatabase::recordDir(next)));
-    ASSERT_TRUE(PackageDatabase::writeRecord(next, manifest));
+    ASSERT_TRUE(PackageDatabase::writeRecord(Installer::instance(), next, manifest));
     manifest.apply(false);
     EXPECT_EQ(filesBelow("/flash/var/pdb/tool"),
               "/flash/var/pdb/tool/deps\n/flash/var/pdb/tool/version\n");
@@ -126,7 +126,7 @@ TEST_F(DatabaseTest, FailedMetaWriteIsReportedAndStopsTheRecord) {
         InstalledPackage p = samplePackage();
         FileManifest manifest;
         rootfs::faults::arm(rootfs::faults::WRITE, c.failingWrite, c.errorNumber);
-        EXPECT_FALSE(PackageDatabase::writeRecord(p, manifest));
+        EXPECT_FALSE(PackageDatabase::writeRecord(Installer::instance(), p, manifest));
         rootfs::faults::disarm();
         EXPECT_EQ(out.text(),
                   "ERROR: installation of tool-6.40.1 failed: " + std::string(c.message) + "\n");
@@ -151,12 +151,12 @@ TEST_F(DatabaseTest, NamesTheListsCannotHoldRefuseTheRecord) {
             lists[list]->push_back(PackageRef{name, 0, 0});
             CapturedOutput out;
             FileManifest manifest;
-            EXPECT_FALSE(PackageDatabase::writeRecord(p, manifest));
+            EXPECT_FALSE(PackageDatabase::writeRecord(Installer::instance(), p, manifest));
             EXPECT_EQ(out.text(), "ERROR: installation of tool-6.40.1 failed: broken package\n");
             EXPECT_TRUE(manifest.empty());
 
             p.bundleRef = PackageRef{"suite", V1, V1};
-            EXPECT_TRUE(PackageDatabase::writeRecord(p, manifest));
+            EXPECT_TRUE(PackageDatabase::writeRecord(Installer::instance(), p, manifest));
             manifest.cancel();
         }
     }

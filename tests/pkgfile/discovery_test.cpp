@@ -21,7 +21,7 @@ class Discovery : public ::testing::Test {
     void SetUp() override { root.mkdirs(kDir); }
     std::vector<std::unique_ptr<PackageFile>> discover(const std::string& dir = kDir) {
         std::vector<std::unique_ptr<PackageFile>> list;
-        discoverPackages(dir, list);
+        discoverPackages(Installer::instance(), dir, list);
         return list;
     }
     std::vector<std::string>& messages() { return Installer::instance().messages; }

@@ -36,7 +36,8 @@ class Extraction : public ::testing::Test {
         source = std::make_unique<std::istringstream>(bytes);
         reader = std::make_unique<PackageReader>(*source, true, nullptr);
         reader->wanted = {PART_FILES, PART_SIGNATURE};
-        return reader->nextPart() == PART_FILES && extractFiles(package, manifest, *reader);
+        return reader->nextPart() == PART_FILES &&
+               extractFiles(Installer::instance(), package, manifest, *reader);
     }
     bool extractRecords(const std::string& inflated) {
         qpk::PackageRecipe recipe = simpleRecipe("pkg");
