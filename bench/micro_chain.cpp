@@ -13,7 +13,7 @@
 #include "engine/schedule.h"
 #include "model/installer.h"
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "bench_data.h"
 #include "pkgfile/inflate_stream.h"
 #include "pkgfile/package_reader.h"
-#include "txn/fd_stream.h"
+#include "fs/fd_stream.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "model/installer.h"
 #include "pdb/database.h"
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "model/installer.h"
 #include "txn/durability.h"
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 // The harness prepares the scratch root from the host's side; the code under
 // test reaches it only through the file layer.

@@ -16,7 +16,7 @@
 #include "pkgfile/signature_part.h"
 #include "sign/signature.h"
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 namespace {
 

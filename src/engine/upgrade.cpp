@@ -19,9 +19,9 @@
 #include "output/postlog.h"
 #include "pdb/database.h"
 #include "pkgfile/discovery.h"
-#include "txn/fd_stream.h"
+#include "fs/fd_stream.h"
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 namespace {
 

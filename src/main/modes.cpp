@@ -16,10 +16,10 @@
 #include "output/list_report.h"
 #include "output/postlog.h"
 #include "pdb/database.h"
-#include "txn/enter_root.h"
-#include "txn/fd_stream.h"
+#include "fs/enter_root.h"
+#include "fs/fd_stream.h"
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 #include "txn/space.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "engine/admission.h"
 #include "main/modes.h"
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 int commitSavedManifest() {
     FileManifest manifest;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "model/installer.h"
-#include "txn/fd_stream.h"
+#include "fs/fd_stream.h"
 
 bool postLogReserved = false;
 

@@ -4,8 +4,8 @@
 #include "pdb/database.h"
 #include "pdb/record_files.h"
 #include "pdb/text_scanner.h"
-#include "txn/fd_stream.h"
-#include "txn/rootfs.h"
+#include "fs/fd_stream.h"
+#include "fs/rootfs.h"
 
 bool readVersionFile(const std::string& path, Version& version, uint32_t& buildTime) {
     InFile in(path);

@@ -2,7 +2,7 @@
 
 #include "pdb/database.h"
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include "pdb/database.h"
 #include "pdb/record_files.h"
 #include "pkgfile/package_reader.h"
-#include "txn/fd_stream.h"
-#include "txn/rootfs.h"
+#include "fs/fd_stream.h"
+#include "fs/rootfs.h"
 
 namespace {
 

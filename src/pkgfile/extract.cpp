@@ -9,7 +9,7 @@
 #include "pkgfile/names.h"
 #include "pkgfile/package_reader.h"
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "model/version.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 bool parseUnsigned(const char* text, uint32_t& out) {
     if (!text || !*text) return false;

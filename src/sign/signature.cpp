@@ -8,7 +8,7 @@
 #include "sign/legacy.h"
 #include "sign/signature_layout.h"
 #include "trust_keys.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "txn/fd_io.h"
+#include "fs/fd_io.h"
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 #include "txn/spinner.h"
 #include "txn/staging.h"
 

@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "txn/durability.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 #include "txn/staging.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "txn/fd_stream.h"
+#include "fs/fd_stream.h"
 
 enum class EntryKind : int { Move = 0, StagedFile = 1, Symlink = 3, Remove = 4 };
 

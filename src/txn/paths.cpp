@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 std::string parentDirectory(const std::string& path) {
     // The usual "/dir/name": everything before the last slash, when that

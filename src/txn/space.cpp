@@ -6,7 +6,7 @@
 #include <string>
 
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <sys/statfs.h>
 
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 namespace {
 

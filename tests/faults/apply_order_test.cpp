@@ -8,7 +8,7 @@
 
 #include "faults/upgrade_fixture.h"
 #include "support/temp_root.h"
-#include "txn/faults.h"
+#include "fs/faults.h"
 #include "txn/manifest.h"
 #include "txn/tmpfs_mount.h"
 

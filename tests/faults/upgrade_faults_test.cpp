@@ -13,7 +13,7 @@
 #include "engine/admission.h"
 #include "faults/upgrade_fixture.h"
 #include "txn/durability.h"
-#include "txn/faults.h"
+#include "fs/faults.h"
 
 namespace faults = rootfs::faults;
 using namespace faulttest;

@@ -22,7 +22,7 @@
 #include "support/packages.h"
 #include "support/temp_root.h"
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 namespace stdfs = std::filesystem;
 

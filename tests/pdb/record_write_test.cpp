@@ -2,7 +2,7 @@
 #include <filesystem>
 
 #include "database_fixture.h"
-#include "txn/faults.h"
+#include "fs/faults.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <map>
 
 #include "database_fixture.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "package_fixtures.h"
 #include "pkgfile/package_reader.h"
 #include "support/temp_root.h"
-#include "txn/faults.h"
+#include "fs/faults.h"
 #include "txn/manifest.h"
 
 using namespace fixtures;

@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "model/installer.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 // Tests set up and inspect the temporary root from the host's side; the code
 // under test reaches it only through the file layer.

@@ -17,9 +17,9 @@
 
 #include "support/temp_root.h"
 #include "tmpfs_mount.h"
-#include "txn/faults.h"
+#include "fs/faults.h"
 #include "txn/manifest.h"
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "txn/fd_stream.h"
+#include "fs/fd_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "support/temp_root.h"
-#include "txn/faults.h"
+#include "fs/faults.h"
 
 namespace {
 

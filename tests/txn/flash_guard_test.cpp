@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "support/temp_root.h"
-#include "txn/faults.h"
-#include "txn/rootfs.h"
+#include "fs/faults.h"
+#include "fs/rootfs.h"
 
 namespace {
 

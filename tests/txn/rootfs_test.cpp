@@ -1,4 +1,4 @@
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "support/temp_root.h"
-#include "txn/faults.h"
+#include "fs/faults.h"
 
 namespace {
 

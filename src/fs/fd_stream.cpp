@@ -1,4 +1,4 @@
-#include "txn/fd_stream.h"
+#include "fs/fd_stream.h"
 
 #include <unistd.h>
 
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <new>
 
-#include "txn/fd_io.h"
-#include "txn/rootfs.h"
+#include "fs/fd_io.h"
+#include "fs/rootfs.h"
 
 namespace {
 const FdStreamBuf::int_type EOF_VALUE = FdStreamBuf::traits_type::eof();

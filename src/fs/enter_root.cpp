@@ -1,11 +1,11 @@
-#include "txn/enter_root.h"
+#include "fs/enter_root.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 
-#include "txn/rootfs.h"
+#include "fs/rootfs.h"
 
 EnterRootResult enterRoot(const std::string& root) {
     // Relative paths never depend on where the installer was started.

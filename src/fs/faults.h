@@ -8,10 +8,12 @@
 namespace rootfs::faults {
 
 enum Op : unsigned {
-    WRITE = 1,   // each write system call of a stream or file copy
-    RENAME = 2,  // rootfs::rename
-    MKDIR = 4,   // rootfs::mkdir
-    CREATE = 8,  // rootfs::open with O_CREAT, rootfs::mkstemp
+    WRITE = 1,     // each write system call of a stream or file copy
+    RENAME = 2,    // rootfs::rename
+    MKDIR = 4,     // rootfs::mkdir
+    CREATE = 8,    // rootfs::open with O_CREAT, rootfs::mkstemp
+    UNLINK = 16,   // rootfs::unlink
+    SYMLINK = 32,  // rootfs::symlink
 };
 
 #ifdef INSTALLER_FAULTS

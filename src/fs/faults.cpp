@@ -1,4 +1,4 @@
-#include "txn/faults.h"
+#include "fs/faults.h"
 
 #ifdef INSTALLER_FAULTS
 

@@ -1,10 +1,10 @@
-#include "txn/fd_io.h"
+#include "fs/fd_io.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "txn/faults.h"
+#include "fs/faults.h"
 
 namespace rootfs {
 
