@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PackageDatabase::open(installer, false, "i386");
     std::ostringstream report;
     showPackageList(installer, report);
-    FileManifest manifest;
+    FileManifest manifest(applyRank);
     applySchedule(installer, manifest, 1);
     manifest.apply(false);
     checkUntouched();

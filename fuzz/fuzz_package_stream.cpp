@@ -41,7 +41,7 @@ const char* const kDirs[] = {"/flash/var/pdb", "/ram/pdb", "/rw/pckg/.download",
 // commit would change other files than the run staged. Saving may refuse.
 void checkSavedManifest(const FileManifest& manifest) {
     if (!manifest.save("/ram/MANIFEST")) return;
-    FileManifest loaded;
+    FileManifest loaded(applyRank);
     loaded.load("/ram/MANIFEST");
     if (sameManifestFile(manifest, loaded)) return;
     std::fprintf(stderr, "saved manifest does not load back as staged\n");
@@ -91,7 +91,7 @@ void fromStream(const uint8_t* data, size_t size) {
     resignMarked(file);
     std::istringstream stream(file);
     std::ostringstream copy;
-    FileManifest manifest;
+    FileManifest manifest(applyRank);
     std::string imageDir;
     uint8_t bootFlag = 0;
     const uint32_t allowance = ADMIT_OLDER | ADMIT_UNMET | ADMIT_CONFLICT;
@@ -118,7 +118,7 @@ void normalPass(const uint8_t* data, size_t size) {
     writeFuzzRecords(kTreeFiles, kTreeFileCount, data, size, resignPackageFile);
     Installer& installer = Installer::instance();
     PackageDatabase::open(installer, false, "i386");
-    FileManifest manifest;
+    FileManifest manifest(applyRank);
     applySchedule(installer, manifest, 1);
     int status = 0;
     upgradeFromFlash(installer, manifest, 0, status);

@@ -9,10 +9,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "fs/rootfs.h"
 #include "model/installer.h"
 #include "txn/durability.h"
 #include "txn/manifest.h"
-#include "fs/rootfs.h"
 
 // The harness prepares the scratch root from the host's side; the code under
 // test reaches it only through the file layer.

@@ -8,6 +8,7 @@
 #include "engine/install.h"
 #include "engine/relations.h"
 #include "engine/schedule.h"
+#include "fs/rootfs.h"
 #include "output/messages.h"
 #include "pdb/database.h"
 #include "pkgfile/extract.h"
@@ -16,12 +17,9 @@
 #include "pkgfile/signature_part.h"
 #include "sign/signature.h"
 #include "txn/manifest.h"
-#include "fs/rootfs.h"
 
 namespace {
 
-constexpr const char* CONVERT_MARKER = "/rw/CONVERT";
-constexpr const char* UPGRADED_MARKER = "/flash/UPGRADED";
 constexpr uint32_t SKIP_STEP = 4096;
 
 bool bootImageRequested() {

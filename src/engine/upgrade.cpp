@@ -16,21 +16,14 @@
 #include "engine/relations.h"
 #include "engine/resolution.h"
 #include "engine/schedule.h"
+#include "fs/fd_stream.h"
+#include "fs/rootfs.h"
 #include "output/postlog.h"
 #include "pdb/database.h"
 #include "pkgfile/discovery.h"
-#include "fs/fd_stream.h"
 #include "txn/manifest.h"
-#include "fs/rootfs.h"
 
 namespace {
-
-constexpr const char* DOWNGRADE_FILE = "/ram/DOWNGRADE";
-constexpr const char* DOWNLOAD_DIR = "/rw/pckg/.download/";
-constexpr const char* IGNORE_MARKER = "/rw/pckg/.download/IGNORE";
-constexpr const char* UPLOAD_DIR = "/flash/rw/pckg/";
-constexpr const char* STORE_DIR = "/flash/var/pckg/";
-constexpr const char* BOOT_IMAGE = "/flash/bootimage";
 
 using PackageFiles = std::vector<std::unique_ptr<PackageFile>>;
 

@@ -12,14 +12,15 @@
 #include "engine/install.h"
 #include "engine/schedule.h"
 #include "engine/upgrade.h"
+#include "fs/enter_root.h"
+#include "fs/fd_stream.h"
+#include "fs/rootfs.h"
 #include "model/installer.h"
 #include "output/list_report.h"
 #include "output/postlog.h"
 #include "pdb/database.h"
-#include "fs/enter_root.h"
-#include "fs/fd_stream.h"
+#include "pdb/layout.h"
 #include "txn/manifest.h"
-#include "fs/rootfs.h"
 #include "txn/space.h"
 
 namespace {
@@ -54,13 +55,13 @@ int shortfallKb(int64_t spare) {
 // the record's "image" links to it only when there is such a record.
 void keepStdinImage(FileManifest& manifest, const std::string& imageDir, bool bootImage) {
     if (bootImage) {
-        manifest.stageMove(IMAGE_FILE_PATH, BOOT_IMAGE_PATH);
-        if (!imageDir.empty()) manifest.stageSymlink(BOOT_IMAGE_PATH, imageDir + "image");
+        manifest.stageMove(STDIN_IMAGE, BOOT_IMAGE);
+        if (!imageDir.empty()) manifest.stageSymlink(BOOT_IMAGE, imageDir + "image");
     } else if (imageDir.empty()) {
         // The package keeps no image: the copy is not needed.
-        manifest.stageRemove(IMAGE_FILE_PATH);
+        manifest.stageRemove(STDIN_IMAGE);
     } else {
-        manifest.stageMove(IMAGE_FILE_PATH, imageDir + "image");
+        manifest.stageMove(STDIN_IMAGE, imageDir + "image");
     }
 }
 
@@ -76,14 +77,14 @@ int runShow(Installer& installer) {
 }
 
 int runCleanup(Installer& installer) {
-    FileManifest manifest;
+    FileManifest manifest(applyRank);
     cleanupPackages(installer, manifest);
     return manifest.apply(false) ? 0 : applyFailureStatus(manifest);
 }
 
 int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions& options,
                  std::istream& input) {
-    OutFile image(IMAGE_FILE);
+    OutFile image(STDIN_IMAGE_FILE);
     if (!image.is_open()) {
         std::fputs("ERROR: could not open image\n", stdout);
         std::fflush(stdout);
@@ -96,7 +97,7 @@ int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions&
     // A cut copy would become the package's image, and its members would be
     // lost with what it no longer holds.
     if (!image.close() && status == SET_OK) {
-        installer.error("could not write %s: %s", IMAGE_FILE, std::strerror(errno));
+        installer.error("could not write %s: %s", STDIN_IMAGE_FILE, std::strerror(errno));
         status = SET_BAD;
     }
     if (status == SET_OK) {
@@ -164,7 +165,7 @@ int runInstaller(int argc, char** argv) {
     PackageDatabase::open(installer, options.quiet, arch ? arch : "i386");
     if (options.show) return runShow(installer);
     if (options.cleanup) return runCleanup(installer);
-    FileManifest manifest;
+    FileManifest manifest(applyRank);
     applySchedule(installer, manifest, 1);
     if (options.fromStdin) {
         FdStreamBuf input(0, std::ios::in);

@@ -20,9 +20,3 @@ int runNormalPass(Installer& installer, FileManifest& manifest, const RunOptions
 
 // The whole program after the board probe: options, root, load, one mode.
 int runInstaller(int argc, char** argv);
-
-constexpr const char* IMAGE_FILE = "/flash/var/pdb//image";
-// The same file, as the manifest names it.
-constexpr const char* IMAGE_FILE_PATH = "/flash/var/pdb/image";
-constexpr const char* BOOT_IMAGE_PATH = "/flash/bootimage";
-constexpr const char* PACKAGES_CHANGED = "/flash/PCKGS_CHANGED";

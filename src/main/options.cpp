@@ -4,12 +4,13 @@
 #include <cstring>
 
 #include "engine/admission.h"
-#include "main/modes.h"
-#include "txn/manifest.h"
 #include "fs/rootfs.h"
+#include "main/modes.h"
+#include "pdb/layout.h"
+#include "txn/manifest.h"
 
 int commitSavedManifest() {
-    FileManifest manifest;
+    FileManifest manifest(applyRank);
     manifest.load(SAVED_MANIFEST);
     std::fputs("finishing install... ", stdout);
     std::fflush(stdout);
@@ -21,7 +22,7 @@ int commitSavedManifest() {
 }
 
 void cancelSavedManifest() {
-    FileManifest manifest;
+    FileManifest manifest(applyRank);
     manifest.load(SAVED_MANIFEST);
     manifest.cancel();
     rootfs::unlink(SAVED_MANIFEST);

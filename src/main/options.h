@@ -20,7 +20,6 @@ struct RunOptions {
 bool parseOptions(int argc, char** argv, RunOptions& options, int& exitStatus);
 
 constexpr const char* USAGE_LINE = "usage: installer [-q] [-r <root>] [-]";
-constexpr const char* SAVED_MANIFEST = "/ram/MANIFEST";
 
 // "--commit": apply the saved manifest, returning the exit status (0, or
 // that of a failed apply); "--cancel": throw it away.

@@ -6,11 +6,9 @@
 #include <vector>
 
 #include "model/installer.h"
+#include "pdb/layout.h"
 
 class FileManifest;
-
-constexpr const char* DATABASE_ROOT = "/flash/var/pdb/";
-constexpr const char* SECOND_IMAGE_DIR = "/rw/pckg/.images/";
 
 class PackageDatabase {
   public:

@@ -1,11 +1,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "fs/fd_stream.h"
+#include "fs/rootfs.h"
 #include "pdb/database.h"
 #include "pdb/record_files.h"
 #include "pdb/text_scanner.h"
-#include "fs/fd_stream.h"
-#include "fs/rootfs.h"
 
 bool readVersionFile(const std::string& path, Version& version, uint32_t& buildTime) {
     InFile in(path);

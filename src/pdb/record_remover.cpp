@@ -1,12 +1,10 @@
 #include <sys/stat.h>
 
+#include "fs/rootfs.h"
 #include "pdb/database.h"
 #include "txn/manifest.h"
-#include "fs/rootfs.h"
 
 namespace {
-
-constexpr const char* BOOT_IMAGE = "/flash/bootimage";
 
 // Extraction only ever installs regular files, so an entry that names a
 // directory comes from a damaged list; removing it would empty the directory.

@@ -1,11 +1,11 @@
 #include <memory>
 #include <unordered_set>
 
+#include "fs/fd_stream.h"
+#include "fs/rootfs.h"
 #include "pdb/database.h"
 #include "pdb/record_files.h"
 #include "pkgfile/package_reader.h"
-#include "fs/fd_stream.h"
-#include "fs/rootfs.h"
 
 namespace {
 
@@ -135,7 +135,7 @@ void PackageDatabase::readRecordState(InstalledPackage& record) {
 
     if (isPlaceholder(record)) return;
     std::string word;
-    if (!readFirstWord("/ram/pdb/" + scheduleKey(record.name) + "/schedule", word,
+    if (!readFirstWord(SCHEDULE_ROOT + scheduleKey(record.name) + "/schedule", word,
                        MAX_ACTION_LENGTH))
         return;
     if (word == "uninstall") {

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "txn/durability.h"
 #include "fs/rootfs.h"
+#include "txn/durability.h"
 #include "txn/staging.h"
 
 namespace {
@@ -77,27 +77,6 @@ MoveResult moveIntoPlace(const std::string& source, const std::string& target, b
     if (owned) rootfs::unlink(source);
     errno = error;  // the cause, for the caller's exit status
     return result;
-}
-
-// When a move happens within pass 2. A record of meta files counts as
-// installed once its "version" is in place, a record read from its package
-// file (a bundle and its members) once its "image" is, or the boot image
-// that the image links to. Those moves go after all others, the images
-// last, and only when every earlier move succeeded: after an interrupted or
-// failed apply the database still describes the old version, the package
-// file is still where it was found, and the next run installs it again.
-enum MoveRank { ORDINARY, VERSION, IMAGE };
-
-MoveRank moveRank(const std::string& target) {
-    static const std::string DATABASE = "/flash/var/pdb/";
-    if (target == "/flash/bootimage") return IMAGE;
-    if (target.compare(0, DATABASE.size(), DATABASE) != 0) return ORDINARY;
-    const size_t slash = target.find('/', DATABASE.size());
-    if (slash == std::string::npos || target.find('/', slash + 1) != std::string::npos)
-        return ORDINARY;
-    const std::string last = target.substr(slash + 1);
-    if (last == "version") return VERSION;
-    return last == "image" ? IMAGE : ORDINARY;
 }
 
 }  // namespace
@@ -215,15 +194,18 @@ bool FileManifest::apply(bool showSpinner) {
             durable.changed(target);
         };
         // The few moves of the later ranks are picked out on the way, in
-        // path order as well.
-        std::vector<const Map::value_type*> later[2];
+        // path order as well; each rank moves only when every move of the
+        // ranks before it succeeded.
+        std::vector<std::vector<const Map::value_type*>> later;
         for (const auto& item : entries_) {
             if (!isMove(item.second.kind)) continue;
-            const MoveRank rank = moveRank(item.first);
-            if (rank == ORDINARY)
+            const int rank = rankOf_ ? rankOf_(item.first) : 0;
+            if (rank <= 0) {
                 moveOne(item.first, item.second, false);
-            else
-                later[rank == VERSION ? 0 : 1].push_back(&item);
+                continue;
+            }
+            if (later.size() < size_t(rank)) later.resize(size_t(rank));
+            later[size_t(rank - 1)].push_back(&item);
         }
         for (const auto& rankMoves : later) {
             const bool blocked = !allMoved;

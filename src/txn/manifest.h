@@ -22,6 +22,12 @@ struct ManifestEntry {
 class FileManifest {
   public:
     using Map = std::map<std::string, ManifestEntry>;  // byte-wise path order
+    // The rank of a move at apply: rank 0 moves first, each later rank only
+    // when every move before it succeeded. The caller knows which moves
+    // complete an install; without a rank function every move has rank 0.
+    using RankOf = int (*)(const std::string& target);
+
+    explicit FileManifest(RankOf rankOf = nullptr) : rankOf_(rankOf) {}
 
     // Adds or replaces the entry of `target`; a replaced staged temporary
     // file is deleted.
@@ -47,9 +53,8 @@ class FileManifest {
     // not be open); false, with `out` left closed, when the temporary could
     // not be made.
     bool createStaged(OutFile& out, const std::string& target, uint64_t sizeHint, mode_t mode);
-    // Removals and links first, then the moves, those that complete a
-    // package's install (its record's "version" or "image") last and only
-    // when no other move or link failed; entries stay. False when a link or
+    // Removals and links first, then the moves by rank, a later rank only
+    // when no move of an earlier rank and no link failed; entries stay. False when a link or
     // move failed (the error was reported with perror; errno of the first
     // failure is kept in applyError()).
     bool apply(bool showSpinner);
@@ -63,6 +68,7 @@ class FileManifest {
     bool empty() const { return entries_.empty(); }
 
   private:
+    RankOf rankOf_;
     Map entries_;
     int applyError_ = 0;
 };

@@ -7,8 +7,9 @@
 #include <cerrno>
 
 #include "faults/upgrade_fixture.h"
-#include "support/temp_root.h"
 #include "fs/faults.h"
+#include "pdb/layout.h"
+#include "support/temp_root.h"
 #include "txn/manifest.h"
 #include "txn/tmpfs_mount.h"
 
@@ -60,7 +61,7 @@ TEST_F(ApplyOrder, RecordFilesFollowOnlyWhenEverythingBeforeThemMoved) {
         root.write(VERSION, "old\n");
         root.write(PACKAGE_FILE, "package");
         for (const char* t : {FILE_A, FILE_LIST, IMAGE}) ::unlink(root.host(t).c_str());
-        FileManifest manifest;
+        FileManifest manifest(applyRank);
         stage(manifest, FILE_A);
         stage(manifest, FILE_LIST);
         stage(manifest, VERSION);
@@ -85,7 +86,7 @@ TEST_F(ApplyOrder, RecordFilesFollowOnlyWhenEverythingBeforeThemMoved) {
 TEST_F(ApplyOrder, SourceMovedByAnInterruptedCommitDoesNotHoldBackTheRecord) {
     // A saved manifest applied a second time: the first move's source is gone.
     root.write("/ram/staged-version", "new\n");
-    FileManifest manifest;
+    FileManifest manifest(applyRank);
     manifest.stageMove("/ram/gone", FILE_A);
     manifest.stageMove("/ram/staged-version", VERSION);
     manifest.apply(false);
@@ -103,7 +104,7 @@ TEST_F(ApplyOrder, CopyAcrossFileSystemsLeavesNoTemporary) {
         SCOPED_TRACE(c.failingWrite);
         root.write(FILE_A, "old");
         root.write(VERSION, "old\n");
-        FileManifest manifest;
+        FileManifest manifest(applyRank);
         stage(manifest, FILE_A, 0);  // no size hint: staged in /ram
         stage(manifest, VERSION);
         faults::arm(faults::WRITE, c.failingWrite, ENOSPC);

@@ -14,6 +14,7 @@
 
 #include "engine/admission.h"
 #include "engine/schedule.h"
+#include "fs/rootfs.h"
 #include "main/modes.h"
 #include "model/installer.h"
 #include "output/postlog.h"
@@ -22,7 +23,6 @@
 #include "support/packages.h"
 #include "support/temp_root.h"
 #include "txn/manifest.h"
-#include "fs/rootfs.h"
 
 namespace stdfs = std::filesystem;
 
@@ -270,7 +270,7 @@ PassResult inRoot(const std::string& rootDir,
         postLogReserved = false;
         Installer& installer = Installer::instance();
         PackageDatabase::open(installer, false, "i386");
-        FileManifest manifest;
+        FileManifest manifest(applyRank);
         applySchedule(installer, manifest, 1);
         result.status = pass(installer, manifest);
         result.out = output.text() + out.text();
