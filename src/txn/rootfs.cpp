@@ -504,6 +504,7 @@ int renameFile(const std::string& from, const std::string& to) {
 }
 
 int unlink(const std::string& path) {
+    if (faults::hit(faults::UNLINK)) return -1;
     ++changes;
     AtRef at(path);
     if (!at.ok()) return -1;
@@ -531,6 +532,7 @@ int mkdir(const std::string& path, mode_t mode) {
 }
 
 int symlink(const std::string& text, const std::string& path) {
+    if (faults::hit(faults::SYMLINK)) return -1;
     ++changes;
     AtRef at(path);
     if (!at.ok()) return -1;

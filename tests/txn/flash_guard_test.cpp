@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "support/temp_root.h"
-#include "txn/faults.h"
+#include "txn/faults_armed.h"
 #include "txn/rootfs.h"
 
 namespace {
