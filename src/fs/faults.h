@@ -1,8 +1,9 @@
-// Fault injection for the file layer, compiled only into test builds
-// (INSTALLER_FAULTS). The layer counts every operation whose kind is armed
-// and makes the n-th one fail with a chosen errno, so tests can reach the
-// error paths (a full disk, an I/O error) without a broken file system.
-// Without INSTALLER_FAULTS the hook is a constant false and costs nothing.
+// The fault seam of the file layer. The layer asks hit() before each
+// operation that changes the flash; in the shipped programs it never says
+// yes (faults.cpp). The test build installer-faults links faults_armed.cpp
+// instead, which fails or ends the process at a chosen operation, so the
+// error paths (a full disk, an I/O error, a power cut) can be reached
+// without a broken file system.
 #pragma once
 
 namespace rootfs::faults {
@@ -16,32 +17,9 @@ enum Op : unsigned {
     SYMLINK = 32,  // rootfs::symlink
 };
 
-#ifdef INSTALLER_FAULTS
-
-// Counts operations in `opMask` from now on; the `nth` one (1 = the next)
-// fails with `err`. Only that one fails.
-void arm(unsigned opMask, long nth, int err);
-void disarm();
-// Operations counted since arm().
-long count();
-// Makes the layer behave as on a kernel without openat2 (plain paths below
-// the root) while set.
-void simulateNoOpenat2(bool on);
-bool openat2Disabled();
-
-// Called by the layer before an operation of kind `op`: true (errno set)
-// when this one is to fail.
+// True (errno set) when this operation of kind `op` is to fail.
 bool hit(Op op);
-
-#else
-
-inline bool hit(Op) {
-    return false;
-}
-inline bool openat2Disabled() {
-    return false;
-}
-
-#endif
+// True while the layer is to behave as on a kernel without openat2.
+bool openat2Disabled();
 
 }  // namespace rootfs::faults

@@ -19,22 +19,12 @@ struct Failure {
     std::string message;
 };
 
-// Replaces lines [from, to) (0-based) of the scenario file with `lines`.
-struct Patch {
-    int from = 0;
-    int to = 0;
-    std::vector<std::string> lines;
-};
+// Runs every directive in order and collects what did not match.
+std::vector<Failure> runScenario(const Scenario& s, RunAs as);
 
-// Runs every directive in order and collects what did not match. With
-// `patches`, records how to rewrite the stdout, stderr, status and
-// expect-tree expectations to the actual results.
-std::vector<Failure> runScenario(const Scenario& s, RunAs as, std::vector<Patch>* patches);
-
-// Applies patches to a file (bottom up, so that line numbers stay valid).
-bool applyPatches(const std::string& path, std::vector<Patch> patches);
-
-// Line diff of two texts, shown in the scenario's escaped notation.
-std::string describeDifference(const std::string& expected, const std::string& actual);
+// Runs a scenario as a test: as root twice from a fresh root, as root and as
+// nobody, both held to the same expectations; reports each failure at its
+// scenario line. Skips what needs root when not root (see rootRequired()).
+void checkScenario(const Scenario& s);
 
 }  // namespace scenario

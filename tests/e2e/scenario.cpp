@@ -97,60 +97,21 @@ struct Shape {
 
 const std::map<std::string, Shape>& shapes() {
     static const std::map<std::string, Shape> table = {
-        {"requires", {1, 1, false}},    {"bare", {0, 0, false}},
-        {"tmpfs", {2, 2, false}},       {"package", {1, 1000, false}},
-        {"place", {2, 2, false}},       {"file", {1, 1, true}},
-        {"dir", {1, 1, false}},         {"symlink", {2, 2, false}},
-        {"remove", {1, 1, false}},      {"run", {1, 1000, false}},
-        {"status", {1, 1, false}},      {"stdout", {0, 0, true}},
-        {"stderr", {0, 0, true}},       {"expect-file", {1, 1, true}},
-        {"expect-same", {2, 2, false}}, {"expect-absent", {1, 1, false}},
-        {"expect-link", {2, 2, false}}, {"expect-mode", {2, 2, false}},
-        {"expect-tree", {1, 1, true}},  {"expect-match", {1, 1, true}},
+        {"requires", {1, 1, false}},      {"progress", {1, 1, false}},
+        {"bare", {0, 0, false}},          {"tmpfs", {2, 2, false}},
+        {"package", {1, 1000, false}},    {"place", {2, 2, false}},
+        {"file", {1, 1, true}},           {"dir", {1, 1, false}},
+        {"symlink", {2, 2, false}},       {"remove", {1, 1, false}},
+        {"run", {1, 1000, false}},        {"status", {1, 1, false}},
+        {"stdout", {0, 0, true}},         {"stderr", {0, 0, true}},
+        {"expect-file", {1, 1, true}},    {"expect-same", {2, 2, false}},
+        {"expect-absent", {1, 1, false}}, {"expect-link", {2, 2, false}},
+        {"expect-mode", {2, 2, false}},   {"expect-tree", {1, 1, true}},
+        {"expect-match", {1, 1, true}},   {"move", {2, 2, false}},
+        {"stdout-has", {1, 1, false}},    {"stdout-lacks", {1, 1, false}},
+        {"stderr-has", {1, 1, false}},    {"expect-unchanged", {0, 1000, false}},
     };
     return table;
-}
-
-std::string encodeByte(unsigned char c) {
-    switch (c) {
-        case '\\':
-            return "\\\\";
-        case '\r':
-            return "\\r";
-        case '\t':
-            return "\\t";
-        case 0x1B:
-            return "\\e";
-        case 0:
-            return "\\0";
-        default:
-            break;
-    }
-    if (c >= 0x20 && c < 0x7F) return std::string(1, char(c));
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "\\x%02x", c);
-    return buf;
-}
-
-// Encodes the bytes of one output line (no line feed inside).
-std::string encodeLine(const std::string& bytes) {
-    std::string out;
-    for (size_t i = 0; i < bytes.size();) {
-        unsigned char c = static_cast<unsigned char>(bytes[i]);
-        size_t run = 1;
-        while (i + run < bytes.size() && bytes[i + run] == bytes[i]) ++run;
-        bool plain = c >= 0x20 && c < 0x7F && c != '\\' && c != '}';
-        if (run >= 8 && (plain || c == 0)) {
-            out += "\\{" + std::to_string(run) + ":" + encodeByte(c) + "}";
-        } else {
-            for (size_t k = 0; k < run; ++k) out += encodeByte(c);
-        }
-        i += run;
-    }
-    // A blank at either end would be lost to trimming editors or to the
-    // inline form.
-    if (!out.empty() && out.back() == ' ') out.replace(out.size() - 1, 1, "\\s");
-    return out;
 }
 
 }  // namespace
@@ -326,6 +287,11 @@ bool parseScenarioText(const std::string& path, const std::string& text, Scenari
             out.requiresRoot = true;
             continue;
         }
+        if (d.keyword == "progress") {
+            if (d.words[0] != "exact") return fail("only \"progress exact\" is known");
+            out.exactProgress = true;
+            continue;
+        }
         if (d.keyword == "bare") {
             out.bare = true;
             continue;
@@ -356,44 +322,6 @@ bool parseScenario(const std::string& path, Scenario& out, std::string& error) {
     std::ostringstream text;
     text << in.rdbuf();
     return parseScenarioText(path, text.str(), out, error);
-}
-
-std::vector<std::string> encodeLines(const std::string& bytes) {
-    static const std::string redrawEnd = "\r\x1B[?25h";
-    std::vector<std::string> lines;
-    std::string current;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\n') {
-            lines.push_back(encodeLine(current));
-            current.clear();
-            continue;
-        }
-        current += bytes[i];
-        if (current.size() >= redrawEnd.size() &&
-            current.compare(current.size() - redrawEnd.size(), redrawEnd.size(), redrawEnd) == 0) {
-            lines.push_back(encodeLine(current) + "\\");
-            current.clear();
-        }
-    }
-    if (!current.empty()) lines.push_back(encodeLine(current) + "\\");
-    return lines;
-}
-
-std::vector<std::string> textDirective(const std::string& keyword, const std::string& bytes) {
-    if (bytes.empty()) return {keyword};
-    std::vector<std::string> lines = encodeLines(bytes);
-    if (lines.size() == 1 && bytes.back() == '\n' && lines[0].size() <= 90) {
-        std::string inline_ = lines[0];
-        if (inline_.empty()) return {keyword + " \\n\\"};
-        if (inline_[0] == ' ') inline_.replace(0, 1, "\\s");
-        return {keyword + " " + inline_};
-    }
-    std::string mark = "END";
-    while (std::find(lines.begin(), lines.end(), mark) != lines.end()) mark += "_";
-    std::vector<std::string> out = {keyword + " <<" + mark};
-    out.insert(out.end(), lines.begin(), lines.end());
-    out.push_back(mark);
-    return out;
 }
 
 std::vector<std::string> listScenarioFiles(const std::string& dir) {

@@ -4,25 +4,33 @@
 // Format, one directive per line ("#" starts a comment line):
 //
 //   requires root                 skip unless the test runs as root
+//   progress exact                compare the progress redraws too (by
+//                                 default they are taken out of stdout)
 //   bare                          no default layout (/ram, /tmp, /flash/var/pdb)
 //   tmpfs PATH SIZE               mount a tmpfs of SIZE (e.g. 1M) at PATH (root only)
-//   package BLOB KEY=VALUE...     build a package or bundle, kept under the name BLOB
+//   package BLOB KEY=VALUE...     build a package or bundle, kept under the name
+//                                 BLOB (the options: support/packages.h)
 //   place BLOB PATH               copy a built package into the root
 //   file PATH [TEXT | <<MARK]     a file in the root
-//   dir PATH / symlink PATH TEXT / remove PATH
+//   dir PATH / symlink PATH TEXT / remove PATH / move PATH NEWPATH
 //   run [chroot] [env K=V]... [stdin=BLOB] -- ARGS...
 //                                 run the installer (ROOT = the root's path), with
 //                                 "chroot" inside the root (needs "requires root")
 //   status N                      exit status of the last run (default 0)
 //   stdout [TEXT | <<MARK]        exact standard output of the last run (default empty)
 //   stderr [TEXT | <<MARK]        exact standard error (default empty)
+//   stdout-has GLOB / stdout-lacks GLOB / stderr-has GLOB
+//                                 a line of the output matches, or none
+//   expect-unchanged [PATH...]    the whole root as before the last run,
+//                                 apart from the PATHs and what lies below
 //   expect-file PATH [TEXT | <<MARK]
 //   expect-same PATH BLOB         the file holds exactly the built package
 //   expect-absent PATH
 //   expect-link PATH TEXT
 //   expect-mode PATH OCTAL
-//   expect-tree PATH <<MARK       every path below PATH ("dir/", "link -> text"),
-//                                 sorted; lines are glob patterns
+//   expect-tree PATH <<MARK       the paths below PATH that hold nothing
+//                                 ("dir/", "link -> text", files), sorted;
+//                                 lines are glob patterns
 //   expect-match PATH <<MARK      the file's lines, matched by glob patterns
 //
 // Text: an inline TEXT, or each line of a here-document up to MARK, is
@@ -51,6 +59,7 @@ struct Scenario {
     std::string name;  // file name without ".scn"
     bool requiresRoot = false;
     bool bare = false;
+    bool exactProgress = false;  // compare the progress redraws too
     std::vector<Directive> directives;
 };
 
@@ -65,13 +74,6 @@ bool decodeText(const std::string& in, std::string& out, std::string& error);
 // Splits a line into words (blanks separate, double quotes group) and decodes
 // each.
 bool splitWords(const std::string& line, std::vector<std::string>& words, std::string& error);
-
-// Encodes bytes as the lines of a here-document body (without the mark
-// lines): one line per line feed, progress redraws on lines of their own,
-// long runs as \{N:c}.
-std::vector<std::string> encodeLines(const std::string& bytes);
-// The directive lines that state `bytes` as the text of `keyword`.
-std::vector<std::string> textDirective(const std::string& keyword, const std::string& bytes);
 
 // The scenario files of a directory, sorted.
 std::vector<std::string> listScenarioFiles(const std::string& dir);

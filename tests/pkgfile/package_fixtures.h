@@ -10,15 +10,25 @@
 #include <sstream>
 #include <string>
 
+#include "pkgfile/package_reader.h"
 #include "qpk/lib/builder.h"
-#include "support/packages.h"
 
 namespace fixtures {
 
-using testpkg::le16;
-using testpkg::le32;
-using testpkg::packageFile;
-using testpkg::part;
+// Bytes at the reader's boundaries, below what the package words describe.
+inline std::string le16(uint16_t v) {
+    return {char(v & 0xFF), char(v >> 8)};
+}
+inline std::string le32(uint32_t v) {
+    return le16(uint16_t(v)) + le16(uint16_t(v >> 16));
+}
+inline std::string part(uint16_t type, const std::string& payload,
+                        std::optional<uint32_t> declared = std::nullopt) {
+    return le16(type) + le32(declared.value_or(uint32_t(payload.size()))) + payload;
+}
+inline std::string packageFile(const std::string& parts, uint32_t magic = PACKAGE_MAGIC) {
+    return le32(magic) + le32(uint32_t(parts.size())) + parts;
+}
 
 inline std::string headerRecord(const std::string& name) {
     std::string r = name;
@@ -35,7 +45,7 @@ inline qpk::PackageRecipe simpleRecipe(const std::string& name) {
     return recipe;
 }
 inline std::string build(const qpk::PackageRecipe& recipe) {
-    return testpkg::packageWithoutKeys(recipe);
+    return qpk::buildPackage(recipe, qpk::SigningKeys{});
 }
 
 // SHA-1 or SHA-256 of `bytes`, zero-padded to the 32-byte digest slot.
@@ -66,20 +76,6 @@ class CountingBuf : public std::stringbuf {
         ++seeks;
         return std::stringbuf::seekoff(off, dir, which);
     }
-};
-
-// Sets (or, given nothing, unsets) an environment variable for a scope.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-    }
-    ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
 };
 
 }  // namespace fixtures

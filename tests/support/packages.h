@@ -1,54 +1,40 @@
-// Package files for tests: recipes, the development keys' signature, and the
-// little-endian pieces of hand-assembled files. Header-only, for the test
-// programs that link the package builder.
+// The one language in which tests describe packages: the words after
+// "package NAME" in a scenario file.
+//
+//   name= version= build-time= flags= keep-image= arch= note= text24= text2=
+//   depends= provides= conflicts=   "name[:min[:max[:weight]]],..." ("name*N"
+//                                   repeats an entry N times)
+//   file=NAME:CONTENTS exec=NAME:CONTENTS dirent=NAME
+//   zeros=COUNT:SIZE                COUNT files bin/fK of SIZE zero bytes
+//   record=MODE:SIZE:NAMELEN:NAME:CONTENTS
+//                                   a raw file record (octal mode; empty SIZE
+//                                   and NAMELEN are the true ones)
+//   flags-word= sha256= unrecorded= signed= signature=   yes or no
+//   signature-length=N              a valid signature in a part of N bytes
+//   signature-garbage=N             N bytes that are no signature
+//   after-signature=TYPE:PAYLOAD
+//   bundle-of=BLOB,... default-disabled= after-members=TYPE:PAYLOAD
+//   raw=PIECE+PIECE...              hand-made parts behind a file header;
+//                                   PIECE: @BLOB (its parts), or
+//                                   TYPE/LENGTH/PAYLOAD with PAYLOAD
+//                                   hdr:NAME:VERSION[:BYTES], refs:COUNT:NAME,
+//                                   @BLOB or bytes (empty LENGTH: the true one)
+// Damage, applied in this order after building:
+//   files-length=N                  the files part's declared length
+//   insert=OFFSET:PIECE             a piece inserted (size field kept true)
+//   patch=OFFSET:BYTES              bytes overwritten (OFFSET < 0: from the end)
+//   size-field=N (+N: N beyond the true size) magic=N keep=N cut=N
 #pragma once
 
-#include <cstdint>
-#include <optional>
+#include <map>
 #include <string>
 #include <vector>
 
-#include "model/version.h"
-#include "pkgfile/package_reader.h"
-#include "qpk/lib/builder.h"
-#include "qpk/lib/signer.h"
-
 namespace testpkg {
 
-inline std::string le16(uint16_t v) {
-    return {char(v & 0xFF), char(v >> 8)};
-}
-inline std::string le32(uint32_t v) {
-    return le16(uint16_t(v)) + le16(uint16_t(v >> 16));
-}
-// A part: type, length (the payload's unless `declared`), payload.
-inline std::string part(uint16_t type, const std::string& payload,
-                        std::optional<uint32_t> declared = std::nullopt) {
-    return le16(type) + le32(declared.value_or(uint32_t(payload.size()))) + payload;
-}
-// An 8-byte file header (magic, size of what follows) in front of `parts`.
-inline std::string packageFile(const std::string& parts, uint32_t magic = PACKAGE_MAGIC) {
-    return le32(magic) + le32(uint32_t(parts.size())) + parts;
-}
-
-// A package `name` of `version` built at `buildTime` holding `files`.
-inline qpk::PackageRecipe recipe(const std::string& name, Version version, uint32_t buildTime = 0,
-                                 std::vector<qpk::FileEntry> files = {}) {
-    qpk::PackageRecipe r;
-    r.name = name;
-    r.version = version;
-    r.buildTime = buildTime;
-    r.files = std::move(files);
-    return r;
-}
-
-// Built and signed with the development keys.
-inline std::string signedPackage(const qpk::PackageRecipe& recipe) {
-    return qpk::buildPackage(recipe, qpk::developmentKeys());
-}
-// Built without signing keys.
-inline std::string packageWithoutKeys(const qpk::PackageRecipe& recipe) {
-    return qpk::buildPackage(recipe, qpk::SigningKeys{});
-}
+// Builds the package that `words` (the options) describe; `blobs` holds the
+// packages built before, by name. False with `error`.
+bool build(const std::vector<std::string>& words, const std::map<std::string, std::string>& blobs,
+           std::string& out, std::string& error);
 
 }  // namespace testpkg

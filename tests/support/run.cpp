@@ -10,6 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -165,4 +168,17 @@ bool canChroot() {
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool rootRequired() {
+    const char* v = std::getenv("INSTALLER_TESTS_REQUIRE_ROOT");
+    return v && *v && std::string(v) != "0";
+}
+
+void skipOrFail(const std::string& why) {
+    if (rootRequired()) {
+        ADD_FAILURE() << why << ", and INSTALLER_TESTS_REQUIRE_ROOT is set";
+    } else {
+        GTEST_SKIP_(why.c_str());
+    }
 }

@@ -1,6 +1,8 @@
 // Running the real programs from tests.
 #pragma once
 
+#include <unistd.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -42,3 +44,14 @@ std::vector<std::string> chrootHostDirectories(const std::string& program);
 
 // True when the process may chroot (root, or the capability).
 bool canChroot();
+
+// True when INSTALLER_TESTS_REQUIRE_ROOT is set: a test that needs root then
+// fails instead of skipping (CI runs as root and must not skip silently).
+bool rootRequired();
+// Skips the current test with `why`, or fails it when rootRequired().
+void skipOrFail(const std::string& why);
+// In a test body: skip or fail unless running as root.
+#define REQUIRE_ROOT(why)                             \
+    do {                                              \
+        if (::geteuid() != 0) return skipOrFail(why); \
+    } while (0)

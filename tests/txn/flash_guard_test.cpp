@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "support/temp_root.h"
-#include "fs/faults.h"
+#include "txn/faults_armed.h"
 #include "fs/rootfs.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "support/temp_root.h"
 #include "tmpfs_mount.h"
 #include "txn/durability.h"
-#include "fs/faults.h"
+#include "txn/faults_armed.h"
 #include "txn/spinner.h"
 
 namespace {
