@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "fuzz_root.h"
+#include "model/installer.h"
 #include "pkgfile/discovery.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
