@@ -9,10 +9,10 @@
 #include <string>
 
 #include "bench_data.h"
+#include "fs/rootfs.h"
 #include "model/installer.h"
 #include "pdb/database.h"
 #include "txn/manifest.h"
-#include "fs/rootfs.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ const std::string& databaseRoot() {
             for (int f = 0; f < 12; ++f)
                 p.files.insert("/flash/share/" + p.name + "/file" + std::to_string(f));
             p.disabled = i % 17 == 0;
-            if (!PackageDatabase::writeRecord(p, manifest)) std::abort();
+            if (!PackageDatabase::writeRecord(Installer::instance(), p, manifest)) std::abort();
         }
         manifest.apply(false);
         std::atexit([] {
