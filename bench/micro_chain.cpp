@@ -11,9 +11,9 @@
 #include <string>
 
 #include "engine/schedule.h"
+#include "fs/rootfs.h"
 #include "model/installer.h"
 #include "txn/manifest.h"
-#include "fs/rootfs.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "bench_data.h"
+#include "fs/fd_stream.h"
 #include "pkgfile/inflate_stream.h"
 #include "pkgfile/package_reader.h"
-#include "fs/fd_stream.h"
 
 namespace {
 

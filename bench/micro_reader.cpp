@@ -6,8 +6,8 @@
 #include <string>
 
 #include "bench_data.h"
-#include "pkgfile/package_reader.h"
 #include "fs/fd_stream.h"
+#include "pkgfile/package_reader.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "model/installer.h"
 #include "fs/fd_stream.h"
+#include "model/installer.h"
 
 bool postLogReserved = false;
 

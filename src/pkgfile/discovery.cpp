@@ -2,10 +2,10 @@
 
 #include <sys/stat.h>
 
-#include "model/installer.h"
-#include "pkgfile/package_reader.h"
 #include "fs/fd_stream.h"
 #include "fs/rootfs.h"
+#include "model/installer.h"
+#include "pkgfile/package_reader.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 #include <cerrno>
 #include <istream>
 
+#include "fs/rootfs.h"
 #include "output/messages.h"
 #include "pkgfile/inflate_stream.h"
 #include "pkgfile/little_endian.h"
 #include "pkgfile/names.h"
 #include "pkgfile/package_reader.h"
 #include "txn/manifest.h"
-#include "fs/rootfs.h"
 
 namespace {
 

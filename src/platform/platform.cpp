@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "model/version.h"
 #include "fs/rootfs.h"
+#include "model/version.h"
 
 bool parseUnsigned(const char* text, uint32_t& out) {
     if (!text || !*text) return false;

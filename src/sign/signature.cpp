@@ -2,13 +2,13 @@
 // form where the trust level allows it.
 #include "sign/signature.h"
 
+#include "fs/rootfs.h"
 #include "model/package.h"
 #include "model/version.h"
 #include "sign/crypto.h"
 #include "sign/legacy.h"
 #include "sign/signature_layout.h"
 #include "trust_keys.h"
-#include "fs/rootfs.h"
 
 namespace {
 

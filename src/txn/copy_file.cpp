@@ -9,8 +9,8 @@
 #include <cstdio>
 
 #include "fs/fd_io.h"
-#include "txn/manifest.h"
 #include "fs/rootfs.h"
+#include "txn/manifest.h"
 #include "txn/spinner.h"
 #include "txn/staging.h"
 

@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "txn/manifest.h"
 #include "fs/rootfs.h"
+#include "txn/manifest.h"
 
 namespace {
 

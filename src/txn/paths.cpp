@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "txn/manifest.h"
 #include "fs/rootfs.h"
+#include "txn/manifest.h"
 
 std::string parentDirectory(const std::string& path) {
     // The usual "/dir/name": everything before the last slash, when that

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "txn/manifest.h"
 #include "fs/rootfs.h"
+#include "txn/manifest.h"
 
 namespace {
 

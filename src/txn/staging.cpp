@@ -2,8 +2,8 @@
 
 #include <sys/statfs.h>
 
-#include "txn/manifest.h"
 #include "fs/rootfs.h"
+#include "txn/manifest.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <set>
 #include <sstream>
 
-#include "model/installer.h"
 #include "fs/rootfs.h"
+#include "model/installer.h"
 
 // Tests set up and inspect the temporary root from the host's side; the code
 // under test reaches it only through the file layer.

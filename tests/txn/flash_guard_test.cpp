@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "fs/rootfs.h"
 #include "support/temp_root.h"
 #include "txn/faults_armed.h"
-#include "fs/rootfs.h"
 
 namespace {
 
