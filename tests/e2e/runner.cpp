@@ -306,13 +306,13 @@ class Execution {
 
     void checkExpectation(const Directive& d) {
         const std::string& k = d.keyword;
-        const std::string& path = d.words[0];
         if (k == "expect-unchanged") {
             std::vector<std::string> allowed(d.words.begin(), d.words.end());
             std::string changed = tree::differences(before_, tree::snapshot(root_.path()), allowed);
             if (!changed.empty()) fail(d.line, "the last run changed:\n" + changed);
             return;
         }
+        const std::string& path = d.words[0];
         const std::string p = host(path);
         struct stat st;
         const bool present = ::lstat(p.c_str(), &st) == 0;

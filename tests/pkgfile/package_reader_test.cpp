@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "package_fixtures.h"
+#include "support/temp_root.h"
+#include "txn/fd_stream.h"
 
 using namespace fixtures;
 
@@ -248,6 +250,23 @@ TEST(PackageReader, PayloadsReachTheSourceInBulk) {
     ASSERT_TRUE(reader.read(payload.data(), std::streamsize(payload.size())));
     EXPECT_EQ(source.bulkReads - before, 1);
     EXPECT_EQ(payload, big);
+}
+
+// A read of a buffer or more goes from the file straight into the caller's
+// memory; the last bytes of it can still be put back.
+TEST(PackageReader, PutBackAfterABulkReadFromAFile) {
+    std::string big(300000, 'b');
+    big.back() = 'z';
+    TempRoot root;
+    root.write("/f.qpk", packageFile(part(1, headerRecord("b")) + part(77, big)));
+    InFile in("/f.qpk");
+    PackageReader reader(in, true, nullptr);
+    reader.wanted = {77};
+    ASSERT_EQ(reader.nextPart(), 77);
+    std::string payload(big.size(), '\0');
+    ASSERT_TRUE(reader.read(payload.data(), std::streamsize(payload.size())));
+    ASSERT_TRUE(reader.unget());
+    EXPECT_EQ(reader.get(), 'z');
 }
 
 }  // namespace

@@ -207,6 +207,11 @@ bool build(const std::vector<std::string>& words, const std::map<std::string, st
             if (ok)
                 recipe.files.push_back(
                     {f[0], uint16_t(key == "exec" ? 0100755 : 0100644), f[1], 0});
+        } else if (key == "class-file") {
+            // CLASS:NAME:CONTENTS, a file for machines of that cpu class only.
+            std::vector<std::string> f = splitOn(value, ':', 3);
+            ok = f.size() == 3 && number(f[0], n) && n < 256;
+            if (ok) recipe.files.push_back({f[1], 0100644, f[2], uint8_t(n)});
         } else if (key == "dirent") {
             recipe.files.push_back({value, 040755, "", 0});
         } else if (key == "zeros") {

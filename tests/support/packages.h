@@ -4,7 +4,7 @@
 //   name= version= build-time= flags= keep-image= arch= note= text24= text2=
 //   depends= provides= conflicts=   "name[:min[:max[:weight]]],..." ("name*N"
 //                                   repeats an entry N times)
-//   file=NAME:CONTENTS exec=NAME:CONTENTS dirent=NAME
+//   file=NAME:CONTENTS exec=NAME:CONTENTS dirent=NAME class-file=CLASS:NAME:CONTENTS
 //   zeros=COUNT:SIZE                COUNT files bin/fK of SIZE zero bytes
 //   record=MODE:SIZE:NAMELEN:NAME:CONTENTS
 //                                   a raw file record (octal mode; empty SIZE
