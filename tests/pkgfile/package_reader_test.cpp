@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "fs/fd_stream.h"
 #include "package_fixtures.h"
 #include "support/temp_root.h"
-#include "txn/fd_stream.h"
 
 using namespace fixtures;
 
