@@ -40,17 +40,17 @@ void armFromEnvironment() {
     if (done) return;
     done = true;
     noOpenat2 = std::getenv("INSTALLER_NO_OPENAT2") != nullptr;
-    const char* spec = std::getenv("INSTALLER_FAULT");
-    if (!spec) return;
+    const char* setting = std::getenv("INSTALLER_FAULT");
+    if (!setting) return;
     static const char* const OPS[] = {"write", "rename", "mkdir", "create", "unlink", "symlink"};
-    std::string text = spec;
+    std::string text = setting;
     size_t colon = text.find(':');
     unsigned mask = 0;
     for (unsigned k = 0; k < 6; ++k)
         if (text.substr(0, colon) == OPS[k]) mask = 1u << k;
     std::string rest = colon == std::string::npos ? "" : text.substr(colon + 1);
     if (mask == 0 || rest.empty()) {
-        std::fprintf(stderr, "INSTALLER_FAULT: cannot read \"%s\"\n", spec);
+        std::fprintf(stderr, "INSTALLER_FAULT: cannot read \"%s\"\n", setting);
         std::_Exit(125);
     }
     if (rest == "count") {
