@@ -3,7 +3,7 @@
 // the spot, in each way an upgrade runs: the normal pass, "--safe" followed
 // by "--commit", and a system image on standard input. The run is the
 // installer-faults binary (the installer with the armed seam, see
-// txn/faults.h). A reported failure must leave a non-zero status and a flash
+// fs/faults.h). A reported failure must leave a non-zero status and a flash
 // from which "--reinstall" reaches exactly what an
 // uninterrupted upgrade gives; so must a killed run.
 #include <gtest/gtest.h>
