@@ -220,17 +220,7 @@ int classifyProviders(const std::vector<InstalledPackage*>& providers) {
     return onlyDisabled ? PROVIDERS_DISABLED : PROVIDERS_MISSING;
 }
 
-void ensureDependencies(Installer& installer, InstalledPackage& package, int level) {
-    ensureDependencies(installer, PackageIndex(installer), package, level);
-}
-
 void ensureDependencies(Installer& installer, const PackageIndex& index, InstalledPackage& package,
                         int level) {
     DependencyWalk(installer, index, level).ensure(package);
-}
-
-void requireEnabled(Installer& installer, InstalledPackage& provider,
-                    const InstalledPackage& dependent, int level) {
-    const PackageIndex index(installer);
-    DependencyWalk(installer, index, level).require(provider, dependent);
 }

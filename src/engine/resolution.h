@@ -19,9 +19,7 @@ constexpr int PROVIDERS_DISABLED = 3;  // only disabled ones
 void resolveCandidates(Installer& installer, std::list<Package*>& list, uint32_t limit,
                        bool verbose);
 int classifyProviders(const std::vector<InstalledPackage*>& providers);
-void ensureDependencies(Installer& installer, InstalledPackage& package, int level);
-// The same with an index of the current list, for many calls in a row.
+// Schedules what `package` needs to be enabled, or cancels its pending
+// uninstall or disable; `index` is one of the current list.
 void ensureDependencies(Installer& installer, const PackageIndex& index, InstalledPackage& package,
                         int level);
-void requireEnabled(Installer& installer, InstalledPackage& provider,
-                    const InstalledPackage& dependent, int level);
