@@ -11,6 +11,9 @@
 //   package BLOB KEY=VALUE...     build a package or bundle, kept under the name
 //                                 BLOB (the options: support/packages.h)
 //   place BLOB PATH               copy a built package into the root
+//   record NAME VERSION TIME [DEPS]
+//                                 an installed package's database record:
+//                                 its "version", "deps" (DEPS) and empty "files"
 //   file PATH [TEXT | <<MARK]     a file in the root
 //   dir PATH / symlink PATH TEXT / remove PATH / move PATH NEWPATH
 //   run [chroot] [env K=V]... [stdin=BLOB] -- ARGS...
@@ -25,7 +28,7 @@
 //                                 apart from the PATHs and what lies below
 //   expect-file PATH [TEXT | <<MARK]
 //   expect-same PATH BLOB         the file holds exactly the built package
-//   expect-absent PATH
+//   expect-absent PATH...
 //   expect-link PATH TEXT
 //   expect-mode PATH OCTAL
 //   expect-tree PATH <<MARK       the paths below PATH that hold nothing
@@ -39,6 +42,11 @@
 // text means empty text. Escapes: \n \r \t \e (ESC) \s (blank) \0 \\ \xHH,
 // \{N:T} (T repeated N times) and \v{7.1} (the decimal packed version).
 // Words are split at blanks; double quotes group blanks into one word.
+//
+// Every scenario runs twice from a fresh root: as the test's own user (as
+// root the installer then enters the root with chroot) and, when that is
+// root, once more as "nobody" (the installer then works inside the root
+// through its file layer). Both runs are held to the same expectations.
 #pragma once
 
 #include <string>
@@ -47,8 +55,7 @@
 namespace scenario {
 
 struct Directive {
-    int line = 0;      // 1-based line of the directive
-    int lastLine = 0;  // last line it spans (end of a here-document)
+    int line = 0;  // 1-based line of the directive
     std::string keyword;
     std::vector<std::string> words;  // decoded words after the keyword
     std::string text;                // decoded text (text directives only)
@@ -56,26 +63,22 @@ struct Directive {
 
 struct Scenario {
     std::string path;
-    std::string name;  // file name without ".scn"
     bool requiresRoot = false;
     bool bare = false;
-    bool exactProgress = false;  // compare the progress redraws too
+    bool exactProgress = false;
     std::vector<Directive> directives;
 };
 
-// Parses a scenario file. False with `error` ("file:line: message") on a
-// malformed line or an unknown directive.
-bool parseScenario(const std::string& path, Scenario& out, std::string& error);
+// False with `error` ("file:line: message") on a malformed line.
 bool parseScenarioText(const std::string& path, const std::string& text, Scenario& out,
                        std::string& error);
 
-// Decodes the escapes of one piece of text. False with `error` on a bad one.
-bool decodeText(const std::string& in, std::string& out, std::string& error);
-// Splits a line into words (blanks separate, double quotes group) and decodes
-// each.
+// Splits a line into words (blanks separate, double quotes group) and
+// decodes the escapes of each.
 bool splitWords(const std::string& line, std::vector<std::string>& words, std::string& error);
 
-// The scenario files of a directory, sorted.
-std::vector<std::string> listScenarioFiles(const std::string& dir);
+// Runs the scenario as a test, reporting each mismatch at its scenario line.
+// Skips what needs root when not root (see rootRequired()).
+void checkScenario(const Scenario& s);
 
 }  // namespace scenario

@@ -11,7 +11,7 @@
 
 #include <fstream>
 
-#include "e2e/runner.h"
+#include "e2e/scenario.h"
 #include "model/version.h"
 #include "pkgfile/package_reader.h"
 #include "support/packages.h"

@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -44,23 +44,14 @@ bool prepareChroot(const std::string& root, const std::string& program) {
     return true;
 }
 
-void drain(int outFd, int errFd, RunResult& result) {
-    struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    int open = 2;
+// Everything written to `fd` (a memory file the child wrote through).
+std::string contents(int fd) {
+    std::string out;
     char buffer[65536];
-    while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                fds[i].fd = -1;
-                --open;
-            } else {
-                (i == 0 ? result.out : result.err).append(buffer, size_t(n));
-            }
-        }
-    }
+    for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, off_t(out.size()))) > 0;)
+        out.append(buffer, size_t(n));
+    ::close(fd);
+    return out;
 }
 
 }  // namespace
@@ -68,74 +59,58 @@ void drain(int outFd, int errFd, RunResult& result) {
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const RunOptionsForTest& options) {
     RunResult result;
-    int outPipe[2], errPipe[2], inPipe[2];
-    if (::pipe(outPipe) || ::pipe(errPipe) || ::pipe(inPipe)) return result;
-    pid_t pid = ::fork();
+    // The output goes to memory files, read once the child is gone; standard
+    // input is a pipe, fed by a second child, as a router's would be.
+    const int out = ::memfd_create("stdout", 0), err = ::memfd_create("stderr", 0);
+    int in[2];
+    if (out < 0 || err < 0 || ::pipe(in) != 0) return result;
+    const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(outPipe[1], 1);
-        ::dup2(errPipe[1], 2);
-        if (options.stdinFromFile) {
-            int fd = ::open(options.stdinData.c_str(), O_RDONLY);
-            ::dup2(fd, 0);
-        } else {
-            ::dup2(inPipe[0], 0);
-        }
-        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], inPipe[0], inPipe[1]})
-            ::close(fd);
-        if (!options.chrootDir.empty()) {
-            if (!prepareChroot(options.chrootDir, program) ||
-                ::chroot(options.chrootDir.c_str()) != 0 || ::chdir("/") != 0)
-                _exit(126);
-        }
+        const int input =
+            options.stdinFromFile ? ::open(options.stdinData.c_str(), O_RDONLY) : in[0];
+        if (::dup2(input, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) _exit(126);
+        for (int fd : {out, err, in[0], in[1]}) ::close(fd);
+        if (!options.chrootDir.empty() &&
+            (!prepareChroot(options.chrootDir, program) ||
+             ::chroot(options.chrootDir.c_str()) != 0 || ::chdir("/") != 0))
+            _exit(126);
         if (options.runAsUser >= 0 &&
             (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(options.runAsUser)) != 0 ||
              ::setuid(uid_t(options.runAsUser)) != 0))
             _exit(126);
         // A sanitizer build's leak check needs /proc, which the programs do
-        // not have once they have entered a test root (or run under ptrace).
-        std::vector<std::string> envStrings = {"PATH=/usr/bin:/bin", "ASAN_OPTIONS=detect_leaks=0"};
-        for (const auto& [k, v] : options.env) envStrings.push_back(k + "=" + v);
-        std::vector<char*> envp;
-        for (auto& s : envStrings) envp.push_back(s.data());
+        // not have once they have entered a test root.
+        std::vector<std::string> strings = {"PATH=/usr/bin:/bin", "ASAN_OPTIONS=detect_leaks=0"};
+        for (const auto& [k, v] : options.env) strings.push_back(k + "=" + v);
+        const size_t envCount = strings.size();
+        strings.push_back(program);
+        strings.insert(strings.end(), args.begin(), args.end());
+        std::vector<char*> envp, argv;
+        for (size_t i = 0; i < strings.size(); ++i)
+            (i < envCount ? envp : argv).push_back(strings[i].data());
         envp.push_back(nullptr);
-        std::vector<std::string> argStrings = {program};
-        argStrings.insert(argStrings.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& s : argStrings) argv.push_back(s.data());
         argv.push_back(nullptr);
         ::execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    ::close(inPipe[0]);
-    if (!options.stdinFromFile && !options.stdinData.empty()) {
-        // Feed standard input from a child so large inputs cannot dead-lock
-        // against the output pipes.
-        pid_t feeder = ::fork();
-        if (feeder == 0) {
-            const char* p = options.stdinData.data();
-            size_t left = options.stdinData.size();
-            while (left > 0) {
-                ssize_t n = ::write(inPipe[1], p, left);
-                if (n <= 0) break;
-                p += n;
-                left -= size_t(n);
-            }
-            _exit(0);
+    ::close(in[0]);
+    const pid_t feeder = options.stdinFromFile || options.stdinData.empty() ? -1 : ::fork();
+    if (feeder == 0) {
+        for (size_t done = 0; done < options.stdinData.size();) {
+            const ssize_t n =
+                ::write(in[1], options.stdinData.data() + done, options.stdinData.size() - done);
+            if (n <= 0) break;
+            done += size_t(n);
         }
-        ::close(inPipe[1]);
-        drain(outPipe[0], errPipe[0], result);
-        ::waitpid(feeder, nullptr, 0);
-    } else {
-        ::close(inPipe[1]);
-        drain(outPipe[0], errPipe[0], result);
+        _exit(0);
     }
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
+    ::close(in[1]);
     int status = 0;
     struct rusage usage {};
     ::wait4(pid, &status, 0, &usage);
+    if (feeder > 0) ::waitpid(feeder, nullptr, 0);
+    result.out = contents(out);
+    result.err = contents(err);
     result.maxRssKb = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
@@ -160,14 +135,6 @@ void giveTreeTo(const std::string& dir, int uid) {
     for (auto it = std::filesystem::recursive_directory_iterator(dir, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
         ::lchown(it->path().c_str(), uid_t(uid), gid_t(uid));
-}
-
-bool canChroot() {
-    pid_t pid = ::fork();
-    if (pid == 0) _exit(::chroot("/") == 0 ? 0 : 1);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 bool rootRequired() {

@@ -42,9 +42,6 @@ void giveTreeTo(const std::string& dir, int uid);
 // the root (the mount points stay behind when the child is gone).
 std::vector<std::string> chrootHostDirectories(const std::string& program);
 
-// True when the process may chroot (root, or the capability).
-bool canChroot();
-
 // True when INSTALLER_TESTS_REQUIRE_ROOT is set: a test that needs root then
 // fails instead of skipping (CI runs as root and must not skip silently).
 bool rootRequired();
