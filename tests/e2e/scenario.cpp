@@ -33,15 +33,20 @@ struct Shape {
     bool text;
 };
 const std::map<std::string, Shape> SHAPES = {
-    {"requires", {1, false}},      {"progress", {1, false}},    {"bare", {0, false}},
-    {"tmpfs", {2, false}},         {"package", {1, false}},     {"place", {2, false}},
-    {"record", {3, false}},        {"file", {1, true}},         {"dir", {1, false}},
-    {"symlink", {2, false}},       {"remove", {1, false}},      {"move", {2, false}},
-    {"run", {1, false}},           {"status", {1, false}},      {"stdout", {0, true}},
-    {"stderr", {0, true}},         {"stdout-has", {1, false}},  {"stdout-lacks", {1, false}},
-    {"stderr-has", {1, false}},    {"expect-file", {1, true}},  {"expect-same", {2, false}},
-    {"expect-absent", {1, false}}, {"expect-link", {2, false}}, {"expect-mode", {2, false}},
-    {"expect-tree", {1, true}},    {"expect-match", {1, true}}, {"expect-unchanged", {0, false}},
+    {"requires", {1, false}},      {"progress", {1, false}},
+    {"bare", {0, false}},          {"tmpfs", {2, false}},
+    {"package", {1, false}},       {"offer", {1, false}},
+    {"place", {2, false}},         {"record", {3, false}},
+    {"file", {1, true}},           {"dir", {1, false}},
+    {"symlink", {2, false}},       {"remove", {1, false}},
+    {"move", {2, false}},          {"run", {1, false}},
+    {"status", {1, false}},        {"stdout", {0, true}},
+    {"stderr", {0, true}},         {"stdout-has", {1, false}},
+    {"stdout-lacks", {1, false}},  {"stderr-has", {1, false}},
+    {"expect-file", {1, true}},    {"expect-same", {2, false}},
+    {"expect-absent", {1, false}}, {"expect-link", {2, false}},
+    {"expect-mode", {2, false}},   {"expect-tree", {1, true}},
+    {"expect-match", {1, true}},   {"expect-unchanged", {0, false}},
 };
 
 // Index of the "}" closing a group that starts at `from`, skipping escapes.
@@ -260,9 +265,10 @@ class Execution {
                             "cannot mount a tmpfs at " + w[0] + ": " + std::strerror(errno));
             mounts_.push_back(host(w[0]));
             if (!s_.bare) defaultLayout();
-        } else if (k == "package") {
+        } else if (k == "package" || k == "offer") {
             if (!testpkg::build({w.begin() + 1, w.end()}, blobs_, blobs_[w[0]], error))
                 return fail(d.line, "package " + w[0] + ": " + error);
+            if (k == "offer") root_.write("/flash/rw/pckg/" + w[0], blobs_[w[0]]);
         } else if (k == "place") {
             const std::string* bytes = blob(d, w[0]);
             if (!bytes) return false;
@@ -272,8 +278,10 @@ class Execution {
             if (!parseVersion(w[1], v)) return fail(d.line, "bad version " + w[1]);
             const std::string dir = "/flash/var/pdb/" + w[0] + "/";
             root_.write(dir + "version", std::to_string(v) + " " + w[2] + "\n");
-            root_.write(dir + "deps", w.size() > 3 ? w[3] + "\n" : "");
-            root_.write(dir + "files", "");
+            std::string files;
+            for (size_t i = 3; i < w.size(); ++i) files += w[i] + "\n";
+            root_.write(dir + "deps", "");
+            root_.write(dir + "files", files);
         } else if (k == "file") {
             root_.write(w[0], d.text);
         } else if (k == "dir") {

@@ -11,9 +11,10 @@
 //   package BLOB KEY=VALUE...     build a package or bundle, kept under the name
 //                                 BLOB (the options: support/packages.h)
 //   place BLOB PATH               copy a built package into the root
-//   record NAME VERSION TIME [DEPS]
-//                                 an installed package's database record:
-//                                 its "version", "deps" (DEPS) and empty "files"
+//   offer BLOB KEY=VALUE...       build a package and place it in /flash/rw/pckg
+//   record NAME VERSION TIME [PATH...]
+//                                 an installed package's database record: its
+//                                 "version", empty "deps" and "files" listing PATHs
 //   file PATH [TEXT | <<MARK]     a file in the root
 //   dir PATH / symlink PATH TEXT / remove PATH / move PATH NEWPATH
 //   run [chroot] [env K=V]... [stdin=BLOB] -- ARGS...

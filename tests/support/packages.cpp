@@ -172,8 +172,6 @@ bool build(const std::vector<std::string>& words, const std::map<std::string, st
             bundle.flags = recipe.flags;
         } else if (key == "keep-image") {
             recipe.keepImagePayload = bundle.keepImagePayload = value;
-        } else if (key == "arch") {
-            recipe.architecture = bundle.architecture = value;
         } else if (key == "bundle-of") {
             isBundle = true;
             for (const std::string& m : splitOn(value, ',')) {
@@ -186,15 +184,8 @@ bool build(const std::vector<std::string>& words, const std::map<std::string, st
             }
         } else if (key == "default-disabled") {
             ok = refs(value, bundle.defaultDisabled);
-        } else if (key == "after-members") {
-            bundle.partsAfterMembers.emplace_back();
-            ok = rawPart(value, bundle.partsAfterMembers.back());
         } else if (key == "note") {
             recipe.note = value;
-        } else if (key == "text24") {
-            recipe.text24 = value;
-        } else if (key == "text2") {
-            recipe.text2 = value;
         } else if (key == "depends") {
             ok = refs(value, recipe.depends);
         } else if (key == "provides") {
@@ -212,8 +203,6 @@ bool build(const std::vector<std::string>& words, const std::map<std::string, st
             std::vector<std::string> f = splitOn(value, ':', 3);
             ok = f.size() == 3 && number(f[0], n) && n < 256;
             if (ok) recipe.files.push_back({f[1], 0100644, f[2], uint8_t(n)});
-        } else if (key == "dirent") {
-            recipe.files.push_back({value, 040755, "", 0});
         } else if (key == "zeros") {
             std::vector<std::string> f = splitOn(value, ':');
             uint32_t size = 0;
@@ -233,8 +222,6 @@ bool build(const std::vector<std::string>& words, const std::map<std::string, st
                           le32(f[1].empty() ? uint32_t(f[4].size()) : size) +
                           le16(f[2].empty() ? uint32_t(f[3].size()) : nameLength) + f[3] + f[4];
             }
-        } else if (key == "flags-word") {
-            ok = yesNo(value, recipe.withFlagsWord);
         } else if (key == "sha256") {
             ok = yesNo(value, recipe.sha256);
         } else if (key == "unrecorded") {

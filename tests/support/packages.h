@@ -1,19 +1,19 @@
 // The one language in which tests describe packages: the words after
 // "package NAME" in a scenario file.
 //
-//   name= version= build-time= flags= keep-image= arch= note= text24= text2=
+//   name= version= build-time= flags= keep-image= note=
 //   depends= provides= conflicts=   "name[:min[:max[:weight]]],..." ("name*N"
 //                                   repeats an entry N times)
-//   file=NAME:CONTENTS exec=NAME:CONTENTS dirent=NAME class-file=CLASS:NAME:CONTENTS
+//   file=NAME:CONTENTS exec=NAME:CONTENTS class-file=CLASS:NAME:CONTENTS
 //   zeros=COUNT:SIZE                COUNT files bin/fK of SIZE zero bytes
 //   record=MODE:SIZE:NAMELEN:NAME:CONTENTS
 //                                   a raw file record (octal mode; empty SIZE
 //                                   and NAMELEN are the true ones)
-//   flags-word= sha256= unrecorded= signed= signature=   yes or no
+//   sha256= unrecorded= signed= signature=   yes or no
 //   signature-length=N              a valid signature in a part of N bytes
 //   signature-garbage=N             N bytes that are no signature
 //   after-signature=TYPE:PAYLOAD
-//   bundle-of=BLOB,... default-disabled= after-members=TYPE:PAYLOAD
+//   bundle-of=BLOB,... default-disabled=
 //   raw=PIECE+PIECE...              hand-made parts behind a file header;
 //                                   PIECE: @BLOB (its parts), or
 //                                   TYPE/LENGTH/PAYLOAD with PAYLOAD
