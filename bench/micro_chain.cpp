@@ -58,13 +58,13 @@ void BM_ScheduleChain(benchmark::State& state) {
     const int length = int(state.range(0));
     const bool missing = state.range(1) != 0;
     if (!rootfs::setRoot(scratchRoot())) std::abort();
-    Installer& installer = Installer::instance();
-    FileManifest manifest;
+    Installer installer;
+    installer.console.quiet = 1;
+    FileManifest manifest(installer.console);
     size_t enabled = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        installer.reset();
-        installer.quiet = 1;
+        installer.packages.clear();
         plantChain(installer, length, missing);
         state.ResumeTiming();
         applySchedule(installer, manifest, 0);
@@ -77,7 +77,6 @@ void BM_ScheduleChain(benchmark::State& state) {
     if (enabled != (missing ? 1u : size_t(length))) state.SkipWithError("unexpected outcome");
     state.counters["records"] = double(length);
     state.counters["enabled"] = double(enabled);
-    installer.reset();
 }
 BENCHMARK(BM_ScheduleChain)
     ->ArgsProduct({{1000, 10000, 30000}, {0, 1}})

@@ -32,7 +32,8 @@ const std::string& databaseRoot() {
         std::filesystem::create_directories(dir + "/ram");
         if (!rootfs::setRoot(dir)) std::abort();
         benchdata::Rng rng(300);
-        FileManifest manifest;
+        Installer installer;
+        FileManifest manifest(installer.console);
         for (int i = 0; i < RECORDS; ++i) {
             InstalledPackage p(nameOf(i));
             p.version = 0x07100000 + Version(i % 5);
@@ -45,7 +46,7 @@ const std::string& databaseRoot() {
             for (int f = 0; f < 12; ++f)
                 p.files.insert("/flash/share/" + p.name + "/file" + std::to_string(f));
             p.disabled = i % 17 == 0;
-            if (!PackageDatabase::writeRecord(Installer::instance(), p, manifest)) std::abort();
+            if (!PackageDatabase::writeRecord(installer, p, manifest)) std::abort();
         }
         manifest.apply(false);
         std::atexit([] {
@@ -59,16 +60,15 @@ const std::string& databaseRoot() {
 
 void BM_RepositoryOpen(benchmark::State& state) {
     rootfs::setRoot(databaseRoot());
-    Installer& installer = Installer::instance();
+    Installer installer;
     size_t loaded = 0;
     for (auto _ : state) {
-        installer.reset();
+        installer.packages.clear();
         PackageDatabase::open(installer, true, "i386");
         loaded = installer.packages.size();
     }
     if (loaded != RECORDS) state.SkipWithError("not every record was loaded");
     state.counters["records"] = double(loaded);
-    installer.reset();
 }
 BENCHMARK(BM_RepositoryOpen)->Unit(benchmark::kMillisecond);
 

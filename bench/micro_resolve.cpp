@@ -61,9 +61,8 @@ std::vector<std::unique_ptr<PackageFile>> makeCandidates() {
 }
 
 void BM_ResolveCandidates(benchmark::State& state) {
-    Installer& installer = Installer::instance();
-    installer.reset();
-    installer.quiet = 1;  // the dropped candidates' warnings are formatted, not printed
+    Installer installer;
+    installer.console.quiet = 1;  // the dropped candidates' warnings are formatted, not printed
     installer.arch = "i386";
     // What is installed already: the first 100 packages at an older version.
     for (int i = 0; i < 100; ++i) {
@@ -82,7 +81,6 @@ void BM_ResolveCandidates(benchmark::State& state) {
     }
     state.counters["candidates"] = double(candidates.size());
     state.counters["kept"] = double(kept);
-    installer.reset();
 }
 BENCHMARK(BM_ResolveCandidates)->Arg(1)->ArgName("verbose")->Unit(benchmark::kMillisecond);
 

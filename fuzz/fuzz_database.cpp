@@ -16,13 +16,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     freshFuzzRoot({"/flash/var/pdb", "/ram/pdb", "/rw/pckg/.images"});
     plantSentinels();
-    quietInstaller();
     writeFuzzRecords(kDatabaseFiles, kDatabaseFileCount, data, size);
-    Installer& installer = Installer::instance();
+    Installer installer(fuzzSink(), fuzzSink());
     PackageDatabase::open(installer, false, "i386");
     std::ostringstream report;
     showPackageList(installer, report);
-    FileManifest manifest(applyRank);
+    FileManifest manifest(installer.console, applyRank);
     applySchedule(installer, manifest, 1);
     manifest.apply(false);
     checkUntouched();

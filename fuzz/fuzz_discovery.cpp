@@ -8,9 +8,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     freshFuzzRoot({"/flash/rw/pckg"});
-    quietInstaller();
     writeFuzzFile("/flash/rw/pckg/input.qpk", data, size);
     std::vector<std::unique_ptr<PackageFile>> list;
-    discoverPackages(Installer::instance(), "/flash/rw/pckg/", list);
+    Installer installer(fuzzSink(), fuzzSink());
+    discoverPackages(installer, "/flash/rw/pckg/", list);
     return 0;
 }

@@ -23,13 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     put("/flash/a", "old");
     put("/flash/d/x", "x");
     writeFuzzFile("/ram/MANIFEST", data, size);
-    FileManifest manifest;
+    Console console(fuzzSink(), fuzzSink());
+    FileManifest manifest(console);
     manifest.load("/ram/MANIFEST");
     if (!manifest.save("/ram/MANIFEST.out")) {
         std::fprintf(stderr, "a loaded manifest could not be saved\n");
         std::abort();
     }
-    FileManifest again;
+    FileManifest again(console);
     again.load("/ram/MANIFEST.out");
     if (!sameManifestFile(manifest, again)) {
         std::fprintf(stderr, "a saved manifest does not load back as it was\n");

@@ -39,9 +39,9 @@ const char* const kDirs[] = {"/flash/var/pdb", "/ram/pdb", "/rw/pckg/.download",
 
 // A manifest saved for a later "--commit" must load back as it was, or the
 // commit would change other files than the run staged. Saving may refuse.
-void checkSavedManifest(const FileManifest& manifest) {
+void checkSavedManifest(Console& console, const FileManifest& manifest) {
     if (!manifest.save("/ram/MANIFEST")) return;
-    FileManifest loaded(applyRank);
+    FileManifest loaded(console, applyRank);
     loaded.load("/ram/MANIFEST");
     if (sameManifestFile(manifest, loaded)) return;
     std::fprintf(stderr, "saved manifest does not load back as staged\n");
@@ -61,8 +61,8 @@ bool sameRefs(const std::vector<PackageRef>& a, const std::vector<PackageRef>& b
 // would see another package, or schedule it for removal as damaged. Bundle
 // members and packages that keep their image are loaded from the image,
 // their lists are a fallback only.
-void checkWrittenRecords(const FileManifest& manifest) {
-    for (const auto& p : Installer::instance().packages) {
+void checkWrittenRecords(const Installer& installer, const FileManifest& manifest) {
+    for (const auto& p : installer.packages) {
         if (!p->bundleRef.name.empty() || p->keepsImage) continue;
         const std::string dir = PackageDatabase::recordDir(*p);
         const struct {
@@ -86,21 +86,21 @@ void checkWrittenRecords(const FileManifest& manifest) {
     }
 }
 
-void fromStream(const uint8_t* data, size_t size) {
+void fromStream(Installer& installer, const uint8_t* data, size_t size) {
     std::string file(reinterpret_cast<const char*>(data), size);
     resignMarked(file);
     std::istringstream stream(file);
     std::ostringstream copy;
-    FileManifest manifest(applyRank);
+    FileManifest manifest(installer.console, applyRank);
     std::string imageDir;
     uint8_t bootFlag = 0;
     const uint32_t allowance = ADMIT_OLDER | ADMIT_UNMET | ADMIT_CONFLICT;
-    installSet(Installer::instance(), manifest, stream, allowance, UserStates(), copy.rdbuf(),
-               &imageDir, &bootFlag);
-    checkSavedManifest(manifest);
+    installSet(installer, manifest, stream, allowance, UserStates(), copy.rdbuf(), &imageDir,
+               &bootFlag);
+    checkSavedManifest(installer.console, manifest);
     manifest.apply(false);
     checkUntouched();
-    checkWrittenRecords(manifest);
+    checkWrittenRecords(installer, manifest);
 }
 
 bool endsWith(const std::string& s, const char* tail) {
@@ -114,21 +114,20 @@ void resignPackageFile(const std::string& file, std::string& bytes) {
         resignMarked(bytes);
 }
 
-void normalPass(const uint8_t* data, size_t size) {
+void normalPass(Installer& installer, const uint8_t* data, size_t size) {
     writeFuzzRecords(kTreeFiles, kTreeFileCount, data, size, resignPackageFile);
-    Installer& installer = Installer::instance();
     PackageDatabase::open(installer, false, "i386");
-    FileManifest manifest(applyRank);
+    FileManifest manifest(installer.console, applyRank);
     applySchedule(installer, manifest, 1);
     int status = 0;
     upgradeFromFlash(installer, manifest, 0, status);
-    checkSavedManifest(manifest);
+    checkSavedManifest(installer.console, manifest);
     int64_t bootSpare = 0, flashSpare = 0;
     if (!estimateSpace(manifest, bootSpare, flashSpare)) {
         manifest.cancel();
     } else {
         manifest.apply(false);
-        checkWrittenRecords(manifest);
+        checkWrittenRecords(installer, manifest);
     }
     checkUntouched();
     // The post-install log is left out: writing it syncs the whole machine.
@@ -139,12 +138,12 @@ void normalPass(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     freshFuzzRoot({kDirs[0], kDirs[1], kDirs[2], kDirs[3], kDirs[4]});
     plantSentinels();
-    quietInstaller();
-    Installer::instance().arch = "i386";
+    Installer installer(fuzzSink(), fuzzSink());
+    installer.arch = "i386";
     if (size >= 4 && std::memcmp(data, kTreeMagic, 4) == 0) {
-        normalPass(data + 4, size - 4);
+        normalPass(installer, data + 4, size - 4);
     } else {
-        fromStream(data, size);
+        fromStream(installer, data, size);
     }
     return 0;
 }

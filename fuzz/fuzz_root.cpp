@@ -131,10 +131,8 @@ bool sameManifestFile(const FileManifest& a, const FileManifest& b) {
            std::equal(a.entries().begin(), a.entries().end(), b.entries().begin(), same);
 }
 
-void quietInstaller() {
+std::FILE* fuzzSink() {
     // FUZZ_VERBOSE=1 keeps the messages, to see where a given input goes.
     static std::FILE* sink = std::getenv("FUZZ_VERBOSE") ? stdout : std::fopen("/dev/null", "w");
-    Installer& installer = Installer::instance();
-    installer.reset();
-    installer.out = sink;
+    return sink;
 }

@@ -28,6 +28,6 @@ void checkUntouched();
 // True when two manifests hold the same entries as the manifest file shows
 // them (a staged file is written as a move).
 bool sameManifestFile(const FileManifest& a, const FileManifest& b);
-// Resets the installer context and sends its output to /dev/null (to
-// standard output when FUZZ_VERBOSE is set).
-void quietInstaller();
+// Where a fuzzed run's messages go: /dev/null (standard output when
+// FUZZ_VERBOSE is set).
+std::FILE* fuzzSink();

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/flagged.h"
 #include "engine/relations.h"
 #include "platform/platform.h"
 
@@ -43,7 +42,7 @@ class Objections {
 
 void checkInstalled(Objections& o, const Package& c, const InstalledPackage& i) {
     std::string candidate = nameWithVersion(c);
-    if (flaggedState && i.buildTime > c.buildTime) {
+    if (o.out().flagged && i.buildTime > c.buildTime) {
         o.mask |= ADMIT_UNMET | ADMIT_CONFLICT;
         o.out().warning("cannot install older %s: router in flagged state", candidate.c_str());
         o.silence();

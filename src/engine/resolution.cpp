@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "engine/candidate_index.h"
-#include "engine/flagged.h"
 #include "engine/labeled_sequence.h"
 #include "engine/package_index.h"
 #include "engine/relations.h"
@@ -28,7 +27,7 @@ bool survives(Installer& installer, const std::vector<Package*>& input,
     // first one built later; the scan ends there.
     std::vector<size_t> others;
     candidates.related(index, others);
-    if (flaggedState) {
+    if (installer.flagged) {
         const size_t later = candidates.firstBuiltAfter(i.buildTime);
         if (later < input.size()) {
             others.erase(std::upper_bound(others.begin(), others.end(), later), others.end());
@@ -38,7 +37,7 @@ bool survives(Installer& installer, const std::vector<Package*>& input,
     for (size_t k : others) {
         const Package& j = *input[k];
         if (downgrade && j.version < limit) continue;
-        if (flaggedState && j.buildTime > i.buildTime) {
+        if (installer.flagged && j.buildTime > i.buildTime) {
             if (verbose)
                 installer.warning("ommiting older package %s: router in flagged state",
                                   nameWithVersion(i).c_str());

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "fs/rootfs.h"
 
@@ -22,6 +21,5 @@ EnterRootResult enterRoot(const std::string& root) {
         ::chdir("/");
         return EnterRootResult::InsideLayer;
     }
-    std::perror("chroot");
-    return EnterRootResult::Failed;
+    return EnterRootResult::Failed;  // errno from chroot
 }

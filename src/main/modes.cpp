@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
+#include <sstream>
 #include <string>
 
 #include "engine/admission.h"
@@ -72,12 +72,14 @@ int applyFailureStatus(const FileManifest& manifest) {
 }
 
 int runShow(Installer& installer) {
-    showPackageList(installer, std::cout);
+    std::ostringstream list;
+    showPackageList(installer, list);
+    installer.console.print(list.str());
     return 0;
 }
 
 int runCleanup(Installer& installer) {
-    FileManifest manifest(applyRank);
+    FileManifest manifest(installer.console, applyRank);
     cleanupPackages(installer, manifest);
     return manifest.apply(false) ? 0 : applyFailureStatus(manifest);
 }
@@ -86,8 +88,7 @@ int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions&
                  std::istream& input) {
     OutFile image(STDIN_IMAGE_FILE);
     if (!image.is_open()) {
-        std::fputs("ERROR: could not open image\n", stdout);
-        std::fflush(stdout);
+        installer.console.print("ERROR: could not open image\n");
         return -1;
     }
     std::string imageDir;
@@ -155,17 +156,19 @@ int runNormalPass(Installer& installer, FileManifest& manifest, const RunOptions
     return status;
 }
 
-int runInstaller(int argc, char** argv) {
-    Installer& installer = Installer::instance();
+int runInstaller(Installer& installer, int argc, char** argv) {
     RunOptions options;
     int exitStatus = 0;
-    if (!parseOptions(argc, argv, options, exitStatus)) return exitStatus;
-    if (enterRoot(options.root) == EnterRootResult::Failed) return 1;
+    if (!parseOptions(installer.console, argc, argv, options, exitStatus)) return exitStatus;
+    if (enterRoot(options.root) == EnterRootResult::Failed) {
+        installer.console.systemError("chroot", errno);
+        return 1;
+    }
     const char* arch = std::getenv("arch");
     PackageDatabase::open(installer, options.quiet, arch ? arch : "i386");
     if (options.show) return runShow(installer);
     if (options.cleanup) return runCleanup(installer);
-    FileManifest manifest(applyRank);
+    FileManifest manifest(installer.console, applyRank);
     applySchedule(installer, manifest, 1);
     if (options.fromStdin) {
         FdStreamBuf input(0, std::ios::in);

@@ -19,4 +19,4 @@ int applyFailureStatus(const FileManifest& manifest);
 int runNormalPass(Installer& installer, FileManifest& manifest, const RunOptions& options);
 
 // The whole program after the board probe: options, root, load, one mode.
-int runInstaller(int argc, char** argv);
+int runInstaller(Installer& installer, int argc, char** argv);

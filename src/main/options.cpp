@@ -1,6 +1,5 @@
 #include "main/options.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "engine/admission.h"
@@ -9,26 +8,24 @@
 #include "pdb/layout.h"
 #include "txn/manifest.h"
 
-int commitSavedManifest() {
-    FileManifest manifest(applyRank);
+int commitSavedManifest(Console& console) {
+    FileManifest manifest(console, applyRank);
     manifest.load(SAVED_MANIFEST);
-    std::fputs("finishing install... ", stdout);
-    std::fflush(stdout);
+    console.print("finishing install... ");
     const bool applied = manifest.apply(true);
     // Erase the last spinner character.
-    std::fputs("\b \n", stdout);
-    std::fflush(stdout);
+    console.print("\b \n");
     return applied ? 0 : applyFailureStatus(manifest);
 }
 
-void cancelSavedManifest() {
-    FileManifest manifest(applyRank);
+void cancelSavedManifest(Console& console) {
+    FileManifest manifest(console, applyRank);
     manifest.load(SAVED_MANIFEST);
     manifest.cancel();
     rootfs::unlink(SAVED_MANIFEST);
 }
 
-bool parseOptions(int argc, char** argv, RunOptions& options, int& exitStatus) {
+bool parseOptions(Console& console, int argc, char** argv, RunOptions& options, int& exitStatus) {
     exitStatus = 0;
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
@@ -48,22 +45,20 @@ bool parseOptions(int argc, char** argv, RunOptions& options, int& exitStatus) {
         } else if (is("-down")) {
             options.allowance |= ADMIT_OLDER;
         } else if (is("--reinstall")) {
-            std::fputs("\nResuming upgrade...\n", stdout);
-            std::fflush(stdout);
+            console.print("\nResuming upgrade...\n");
             options.allowance |= ADMIT_SAME;
         } else if (is("-b") || is("--force") || is("--noupgrade") || is("-i")) {
             // Accepted for compatibility; no effect.
         } else if (is("--commit")) {
-            exitStatus = commitSavedManifest();
+            exitStatus = commitSavedManifest(console);
             return false;
         } else if (is("--cancel")) {
-            cancelSavedManifest();
+            cancelSavedManifest(console);
             return false;
         } else if (is("--show")) {
             options.show = true;
         } else {
-            std::printf("%s\n", USAGE_LINE);
-            std::fflush(stdout);
+            console.print(std::string(USAGE_LINE) + "\n");
             return false;
         }
     }

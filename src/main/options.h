@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+class Console;
+
 struct RunOptions {
     bool cleanup = false;
     bool fromStdin = false;
@@ -17,11 +19,11 @@ struct RunOptions {
 
 // Reads the options. Returns false when the program must end now with
 // `exitStatus` (usage printed, "--commit" or "--cancel" carried out).
-bool parseOptions(int argc, char** argv, RunOptions& options, int& exitStatus);
+bool parseOptions(Console& console, int argc, char** argv, RunOptions& options, int& exitStatus);
 
 constexpr const char* USAGE_LINE = "usage: installer [-q] [-r <root>] [-]";
 
 // "--commit": apply the saved manifest, returning the exit status (0, or
 // that of a failed apply); "--cancel": throw it away.
-int commitSavedManifest();
-void cancelSavedManifest();
+int commitSavedManifest(Console& console);
+void cancelSavedManifest(Console& console);

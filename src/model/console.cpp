@@ -1,8 +1,6 @@
-// The run's console: messages and the progress line at the bottom of the
-// terminal, each printed line also kept for the post-install log.
-#include <cstdio>
+#include "model/console.h"
 
-#include "model/installer.h"
+#include <cstring>
 
 namespace {
 
@@ -16,7 +14,7 @@ void eraseProgress(std::FILE* out) {
 
 }  // namespace
 
-void Installer::emit(const char* prefix, const char* format, va_list args) {
+void Console::emit(const char* prefix, const char* format, va_list args) {
     std::string line = prefix ? prefix : "";
     char text[256];
     std::vsnprintf(text, sizeof text, format, args);
@@ -33,30 +31,7 @@ void Installer::emit(const char* prefix, const char* format, va_list args) {
     messages.push_back(std::move(line));
 }
 
-void Installer::info(const char* format, ...) {
-    setProgress(std::string());
-    va_list args;
-    va_start(args, format);
-    emit(nullptr, format, args);
-    va_end(args);
-}
-
-void Installer::warning(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    emit("WARNING: ", format, args);
-    va_end(args);
-}
-
-void Installer::error(const char* format, ...) {
-    setProgress(std::string());
-    va_list args;
-    va_start(args, format);
-    emit("ERROR: ", format, args);
-    va_end(args);
-}
-
-void Installer::setProgress(const std::string& line) {
+void Console::setProgress(const std::string& line) {
     if (quiet || line == progressLine) return;
     std::string text = "\x1b[?25l\r";
     text += line;
@@ -65,4 +40,17 @@ void Installer::setProgress(const std::string& line) {
     std::fwrite(text.data(), 1, text.size(), out);
     std::fflush(out);
     progressLine = line;
+}
+
+void Console::print(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fflush(out);
+}
+
+void Console::systemError(const char* operation, int error) {
+    std::fprintf(err, "%s: %s\n", operation, std::strerror(error));
+}
+
+void Console::copyProgress() {
+    spinner_.turn(uptimeTicks(), out);
 }

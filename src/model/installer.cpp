@@ -2,10 +2,27 @@
 
 #include <algorithm>
 
-Installer& Installer::instance() {
-    // Never destroyed: records stay valid until the process ends.
-    static Installer* context = new Installer();
-    return *context;
+void Installer::info(const char* format, ...) {
+    setProgress(std::string());
+    va_list args;
+    va_start(args, format);
+    console.emit(nullptr, format, args);
+    va_end(args);
+}
+
+void Installer::warning(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    console.emit("WARNING: ", format, args);
+    va_end(args);
+}
+
+void Installer::error(const char* format, ...) {
+    setProgress(std::string());
+    va_list args;
+    va_start(args, format);
+    console.emit("ERROR: ", format, args);
+    va_end(args);
 }
 
 InstalledPackage* Installer::append(std::unique_ptr<InstalledPackage> p) {
@@ -23,15 +40,6 @@ std::unique_ptr<InstalledPackage> Installer::take(const InstalledPackage* p) {
     std::unique_ptr<InstalledPackage> taken = std::move(*it);
     packages.erase(std::next(it).base());
     return taken;
-}
-
-void Installer::reset() {
-    arch.clear();
-    packages.clear();
-    progressLine.clear();
-    messages.clear();
-    quiet = 0;
-    out = stdout;
 }
 
 int findByName(const Installer& installer, const std::string& name) {

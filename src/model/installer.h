@@ -1,5 +1,6 @@
-// The process-wide installer context: the system architecture, every known
-// package in load order, and the console output state.
+// The context of one run, owned by the run and handed down: the system
+// architecture, the router's flagged state, every known package in load
+// order, and the console.
 #pragma once
 
 #include <cstdarg>
@@ -8,39 +9,33 @@
 #include <string>
 #include <vector>
 
+#include "model/console.h"
 #include "model/package.h"
 
 class Installer {
   public:
-    static Installer& instance();
+    explicit Installer(std::FILE* out = stdout, std::FILE* err = stderr) : console(out, err) {}
+    Installer(const Installer&) = delete;
+    Installer& operator=(const Installer&) = delete;
 
     std::string arch;
+    // Non-zero when the router is in flagged state.
+    uint8_t flagged = 0;
     // Every known package, in load order, then what the engine appends.
     // Owning; nothing sorts it, additions go to the end.
     std::vector<std::unique_ptr<InstalledPackage>> packages;
-    std::string progressLine;
-    std::vector<std::string> messages;
-    uint8_t quiet = 0;
-    // Where console output goes; standard output unless a test redirects it.
-    std::FILE* out = stdout;
+    Console console;
 
-    // Messages (implemented with the console output).
+    // Messages, through the console. info and error end the progress line.
     void info(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    void emit(const char* prefix, const char* format, va_list args);
-    void setProgress(const std::string& line);
+    void setProgress(const std::string& line) { console.setProgress(line); }
 
     // List helpers: append at the end; take out one record keeping the order.
     InstalledPackage* append(std::unique_ptr<InstalledPackage> p);
     std::unique_ptr<InstalledPackage> take(const InstalledPackage* p);
     void remove(const InstalledPackage* p) { take(p); }
-
-    // Back to the freshly created state (tests run many scenarios per process).
-    void reset();
-
-  private:
-    Installer() = default;
 };
 
 // Index of the first record named `name`, or -1.

@@ -31,26 +31,6 @@ std::string progressLine(const std::string& caption, uint64_t filled) {
     return line;
 }
 
-// Extraction asks for the bar after every file, while it moves at most 76
-// cells in a whole package: the caption of the package last shown and the
-// line last built are kept, and a call that would build that same line
-// while it is still the one on screen stops before building it.
-struct ProgressMemo {
-    std::string name;
-    Version version = 0;
-    bool disabled = false;
-    std::string refName;
-    Version refMin = 0;
-    std::string caption;
-    uint64_t filled = 0;
-    std::string line;
-};
-
-ProgressMemo& progressMemo() {
-    static ProgressMemo memo;
-    return memo;
-}
-
 }  // namespace
 
 std::string installProgressLine(const InstalledPackage& package, uint64_t position,
@@ -61,8 +41,8 @@ std::string installProgressLine(const InstalledPackage& package, uint64_t positi
 
 void showInstallProgress(Installer& installer, const InstalledPackage& package, uint64_t position,
                          uint64_t total) {
-    if (installer.quiet) return;
-    ProgressMemo& memo = progressMemo();
+    if (installer.console.quiet) return;
+    ProgressBarState& memo = installer.console.bar;
     // The caption depends on these fields alone.
     bool sameCaption = !memo.caption.empty() && memo.name == package.name &&
                        memo.version == package.version && memo.disabled == package.disabled &&
@@ -77,7 +57,7 @@ void showInstallProgress(Installer& installer, const InstalledPackage& package, 
         memo.caption = progressCaption(package);
     }
     uint64_t filled = filledCells(barWidth(memo.caption), position, total);
-    if (sameCaption && filled == memo.filled && installer.progressLine == memo.line) return;
+    if (sameCaption && filled == memo.filled && installer.console.progressLine == memo.line) return;
     memo.filled = filled;
     memo.line = progressLine(memo.caption, filled);
     installer.setProgress(memo.line);

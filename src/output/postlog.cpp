@@ -30,7 +30,7 @@ void readOldLines(Installer& installer) {
         while (const void* found = std::memchr(at, '\n', size_t(end - at))) {
             const char* feed = static_cast<const char*>(found);
             pending.append(at, feed);
-            installer.messages.push_back(std::move(pending));
+            installer.console.messages.push_back(std::move(pending));
             pending.clear();
             at = feed + 1;
         }
@@ -52,13 +52,13 @@ void reservePostLog(Installer& installer) {
 }
 
 void writePostLog(Installer& installer) {
-    if (!postLogReserved && installer.messages.empty()) return;
+    if (!postLogReserved && installer.console.messages.empty()) return;
     // After a reservation the old lines are among the messages already.
     int mode = postLogReserved ? O_TRUNC : O_APPEND;
     OutFile out(POSTLOG_PATH, O_WRONLY | O_CREAT | mode);
     ::sync();
     std::string text;
-    for (const std::string& line : installer.messages) {
+    for (const std::string& line : installer.console.messages) {
         text += line;
         text += '\n';
     }

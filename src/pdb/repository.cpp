@@ -69,7 +69,7 @@ bool PackageDatabase::loadImages(Installer& installer, const std::string& imageD
 }
 
 void PackageDatabase::open(Installer& installer, bool quiet, const std::string& arch) {
-    installer.quiet = quiet;
+    installer.console.quiet = quiet;
     installer.arch = arch;
 
     // One listing of the database root drives all passes.

@@ -11,26 +11,25 @@
 #include "fs/fd_io.h"
 #include "fs/rootfs.h"
 #include "txn/manifest.h"
-#include "txn/spinner.h"
 #include "txn/staging.h"
 
 namespace {
 
 constexpr size_t COPY_BLOCK = 16384;
 
-bool copyData(int in, int out, bool showSpinner) {
+bool copyData(int in, int out, ApplyReport* progress) {
     char block[COPY_BLOCK];
     for (;;) {
         ssize_t got = rootfs::readSome(in, block, sizeof block);
         if (got <= 0) return got == 0;
         if (!rootfs::writeAll(out, block, size_t(got))) return false;
-        if (showSpinner) processSpinner().turn(uptimeTicks(), stdout);
+        if (progress) progress->copyProgress();
     }
 }
 
 }  // namespace
 
-bool copyFile(const std::string& source, const std::string& target, bool showSpinner) {
+bool copyFile(const std::string& source, const std::string& target, ApplyReport* progress) {
     struct stat st;
     if (rootfs::stat(source, &st) != 0) return false;
     if (!S_ISREG(st.st_mode)) {
@@ -49,8 +48,8 @@ bool copyFile(const std::string& source, const std::string& target, bool showSpi
     }
     // The copy stands in for a rename: it gets the source's permissions, and
     // its data is on storage before it replaces the target.
-    bool ok = ::fchmod(out, st.st_mode & 07777) == 0 && copyData(in, out, showSpinner) &&
-              ::fsync(out) == 0;
+    bool ok =
+        ::fchmod(out, st.st_mode & 07777) == 0 && copyData(in, out, progress) && ::fsync(out) == 0;
     int err = errno;
     if (::close(out) != 0 && ok) {
         ok = false;

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <vector>
 
 #include "fs/rootfs.h"
@@ -31,7 +30,7 @@ void removeTarget(const std::string& target) {
 
 // Missing parent directories are made only when the first attempt says so.
 // False (reported, errno kept) when the link could not be made.
-bool makeLink(const std::string& text, const std::string& path) {
+bool makeLink(const std::string& text, const std::string& path, ApplyReport& report) {
     rootfs::unlink(path);
     if (rootfs::symlink(text, path) == 0) return true;
     if (errno == ENOENT) {
@@ -39,7 +38,7 @@ bool makeLink(const std::string& text, const std::string& path) {
         if (rootfs::symlink(text, path) == 0) return true;
     }
     const int error = errno;
-    std::perror("symlink");
+    report.systemError("symlink", error);
     errno = error;
     return false;
 }
@@ -49,7 +48,7 @@ enum class MoveResult { Moved, NoSource, Failed };
 // A temporary file of the manifest (`owned`) has no other owner once its
 // move is over: it goes when it was copied or could not be moved at all.
 MoveResult moveIntoPlace(const std::string& source, const std::string& target, bool owned,
-                         bool showSpinner) {
+                         ApplyReport& report, bool showSpinner) {
     // The manifest's own temporary files are plain files; other sources
     // (a loaded manifest's) may be anything.
     auto move = owned ? rootfs::renameFile : rootfs::rename;
@@ -62,14 +61,14 @@ MoveResult moveIntoPlace(const std::string& source, const std::string& target, b
     MoveResult result = MoveResult::Failed;
     int error = errno;
     if (errno == EXDEV) {
-        if (copyFile(source, target, showSpinner)) {
+        if (copyFile(source, target, showSpinner ? &report : nullptr)) {
             result = MoveResult::Moved;
         } else {
             error = errno;
-            std::perror("copy");
+            report.systemError("copy", error);
         }
     } else {
-        std::perror("rename");
+        report.systemError("rename", error);
         // Already moved by an earlier, interrupted apply of a saved manifest.
         struct stat st;
         if (rootfs::lstat(source, &st) != 0) result = MoveResult::NoSource;
@@ -141,10 +140,10 @@ std::unique_ptr<OutFile> FileManifest::createStaged(const std::string& target, u
 
 bool FileManifest::createStaged(OutFile& out, const std::string& target, uint64_t sizeHint,
                                 mode_t mode) {
-    std::string temp = tempPattern(stagingDirectory(target, sizeHint));
+    std::string temp = tempPattern(places_.directoryFor(target, sizeHint));
     int fd = rootfs::mkstemp(temp);
     if (fd < 0) return false;  // nothing staged
-    noteStaged(temp, sizeHint);
+    places_.noteStaged(temp, sizeHint);
     if (mode != 0) ::fchmod(fd, mode);
     // A copy, not a move: the copy's buffer is sized to the name, the
     // built name's has room to spare, and there is one per staged file.
@@ -173,7 +172,7 @@ bool FileManifest::apply(bool showSpinner) {
             removeTarget(target);
             durable.changed(target);
         } else if (entry.kind == EntryKind::Symlink) {
-            if (!makeLink(entry.source, target)) failed();
+            if (!makeLink(entry.source, target, report_)) failed();
             durable.changed(target);
         } else {
             anyMove = true;
@@ -189,7 +188,8 @@ bool FileManifest::apply(bool showSpinner) {
                 return;
             }
             durable.beforeMove(entry.source);
-            if (moveIntoPlace(entry.source, target, owned, showSpinner) == MoveResult::Failed)
+            if (moveIntoPlace(entry.source, target, owned, report_, showSpinner) ==
+                MoveResult::Failed)
                 failed();
             durable.changed(target);
         };

@@ -11,6 +11,8 @@
 #include <string>
 
 #include "fs/fd_stream.h"
+#include "txn/apply_report.h"
+#include "txn/staging.h"
 
 enum class EntryKind : int { Move = 0, StagedFile = 1, Symlink = 3, Remove = 4 };
 
@@ -27,7 +29,10 @@ class FileManifest {
     // complete an install; without a rank function every move has rank 0.
     using RankOf = int (*)(const std::string& target);
 
-    explicit FileManifest(RankOf rankOf = nullptr) : rankOf_(rankOf) {}
+    // `report` hears of failed system calls and of long copies while the
+    // changes are applied.
+    explicit FileManifest(ApplyReport& report, RankOf rankOf = nullptr)
+        : report_(report), rankOf_(rankOf) {}
 
     // Adds or replaces the entry of `target`; a replaced staged temporary
     // file is deleted.
@@ -54,9 +59,10 @@ class FileManifest {
     // not be made.
     bool createStaged(OutFile& out, const std::string& target, uint64_t sizeHint, mode_t mode);
     // Removals and links first, then the moves by rank, a later rank only
-    // when no move of an earlier rank and no link failed; entries stay. False when a link or
-    // move failed (the error was reported with perror; errno of the first
-    // failure is kept in applyError()).
+    // when no move of an earlier rank and no link failed; entries stay. False
+    // when a link or move failed (the error went to the report; errno of the
+    // first failure is kept in applyError()). With `showSpinner` a long copy
+    // tells the report of its progress.
     bool apply(bool showSpinner);
     int applyError() const { return applyError_; }
     // Drops every entry and deletes the staged temporary files.
@@ -68,14 +74,16 @@ class FileManifest {
     bool empty() const { return entries_.empty(); }
 
   private:
+    ApplyReport& report_;
     RankOf rankOf_;
+    StagingPlaces places_;
     Map entries_;
     int applyError_ = 0;
 };
 
 std::string parentDirectory(const std::string& path);
 void makeDirectories(const std::string& path);
-// Copies a regular file (cross-file-system fallback of apply). Returns false
-// on failure; the target is then left as it was.
-bool copyFile(const std::string& source, const std::string& target, bool showSpinner);
-unsigned uptimeTicks();
+// Copies a regular file (cross-file-system fallback of apply), telling
+// `progress` (when given) of each block. Returns false on failure; the target
+// is then left as it was.
+bool copyFile(const std::string& source, const std::string& target, ApplyReport* progress);

@@ -20,72 +20,6 @@ uint64_t addCapped(uint64_t a, uint64_t b) {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
-// What one rootfs::Batch learned about staging places. The nearest existing
-// ancestor of a directory stays the same while the layer changes nothing
-// but the temporary files made here; a file system's free count then only
-// shrinks by what those files take, which `taken` bounds from above. So
-// while the remembered count, less that bound and a slack, leaves room, a
-// fresh statfs would leave room too; otherwise it is asked again.
-struct StagingMemo {
-    struct Place {
-        std::string parent;      // a target's parent directory
-        std::string dir;         // its nearest existing ancestor
-        uint64_t freeBytes = 0;  // of dir's file system when last asked
-        uint64_t takenThen = 0;  // `taken` at that moment
-    };
-    static constexpr int PLACES = 4;
-    Place places[PLACES];
-    int used = 0;
-    int next = 0;
-    unsigned long batch = 0;    // the Batch this is about; 0: nothing known
-    unsigned long changes = 0;  // the layer's change count it holds for
-    uint64_t taken = 0;         // at most what the staged files take, in bytes
-    uint64_t unit = 4096;       // largest block size seen
-
-    // Valid for the open Batch and nothing changed since; else starts over.
-    bool current() {
-        unsigned long id = rootfs::batchId();
-        if (id == 0) return false;
-        if (batch != id || changes != rootfs::changeCount()) {
-            used = next = 0;
-            batch = id;
-            changes = rootfs::changeCount();
-            taken = 0;
-        }
-        return true;
-    }
-
-    Place* find(const std::string& parent) {
-        for (int i = 0; i < used; ++i)
-            if (places[i].parent == parent) return &places[i];
-        return nullptr;
-    }
-
-    void remember(const std::string& parent, const std::string& dir, const struct statfs& fs) {
-        Place* place = find(parent);
-        if (!place) {
-            place = &places[next];
-            next = (next + 1) % PLACES;
-            if (used < PLACES) ++used;
-            place->parent = parent;
-        }
-        place->dir = dir;
-        update(*place, fs);
-    }
-
-    void update(Place& place, const struct statfs& fs) {
-        place.freeBytes = uint64_t(fs.f_bfree) * uint64_t(fs.f_bsize);
-        place.takenThen = taken;
-        if (uint64_t(fs.f_bsize) > unit) unit = uint64_t(fs.f_bsize);
-    }
-
-    void forget(int i) {
-        places[i] = places[used - 1];
-        --used;
-        next = used % PLACES;
-    }
-};
-
 bool hasComponent(const std::string& path, const std::string& name) {
     for (size_t at = path.find(name); at != std::string::npos; at = path.find(name, at + 1)) {
         size_t end = at + name.size();
@@ -95,25 +29,63 @@ bool hasComponent(const std::string& path, const std::string& name) {
     return false;
 }
 
-StagingMemo& memo() {
-    static StagingMemo m;
-    return m;
+}  // namespace
+
+bool StagingPlaces::current() {
+    unsigned long id = rootfs::batchId();
+    if (id == 0) return false;
+    if (batch != id || changes != rootfs::changeCount()) {
+        used = next = 0;
+        batch = id;
+        changes = rootfs::changeCount();
+        taken = 0;
+    }
+    return true;
 }
 
-}  // namespace
+StagingPlaces::Place* StagingPlaces::find(const std::string& parent) {
+    for (int i = 0; i < used; ++i)
+        if (places[i].parent == parent) return &places[i];
+    return nullptr;
+}
+
+void StagingPlaces::remember(const std::string& parent, const std::string& dir,
+                             const struct statfs& fs) {
+    Place* place = find(parent);
+    if (!place) {
+        place = &places[next];
+        next = (next + 1) % PLACES;
+        if (used < PLACES) ++used;
+        place->parent = parent;
+    }
+    place->dir = dir;
+    update(*place, fs);
+}
+
+void StagingPlaces::update(Place& place, const struct statfs& fs) {
+    place.freeBytes = uint64_t(fs.f_bfree) * uint64_t(fs.f_bsize);
+    place.takenThen = taken;
+    if (uint64_t(fs.f_bsize) > unit) unit = uint64_t(fs.f_bsize);
+}
+
+void StagingPlaces::forget(int i) {
+    places[i] = places[used - 1];
+    --used;
+    next = used % PLACES;
+}
 
 std::string tempPattern(const std::string& dir) {
     if (!dir.empty() && dir.back() == '/') return dir + "tmpXXXXXX";
     return dir + "/tmpXXXXXX";
 }
 
-std::string stagingDirectory(const std::string& target, uint64_t sizeHint) {
+std::string StagingPlaces::directoryFor(const std::string& target, uint64_t sizeHint) {
     if (sizeHint == 0) return rootfs::exists("/ram") ? "/ram" : "/tmp";
     const std::string parent = parentDirectory(target);
-    StagingMemo& m = memo();
+    StagingPlaces& m = *this;
     const bool remembering = m.current();
     if (remembering) {
-        if (StagingMemo::Place* place = m.find(parent)) {
+        if (Place* place = m.find(parent)) {
             uint64_t spent = m.taken - place->takenThen;
             if (place->freeBytes > addCapped(spent, MEMO_SLACK) &&
                 fitsIn(place->freeBytes - spent - MEMO_SLACK, sizeHint))
@@ -138,8 +110,8 @@ std::string stagingDirectory(const std::string& target, uint64_t sizeHint) {
     }
 }
 
-void noteStaged(const std::string& temp, uint64_t sizeHint) {
-    StagingMemo& m = memo();
+void StagingPlaces::noteStaged(const std::string& temp, uint64_t sizeHint) {
+    StagingPlaces& m = *this;
     // The temporary file's creation is the one change expected since.
     if (m.batch == 0 || m.batch != rootfs::batchId() || m.changes + 1 != rootfs::changeCount()) {
         m.batch = 0;

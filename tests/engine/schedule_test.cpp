@@ -30,12 +30,12 @@ TEST(ApplySchedule, ChainsOfNeedsAsLongAsTheList) {
     constexpr int LENGTH = 30000;
     TempRoot root;
     CapturedOutput output;
-    Installer& installer = Installer::instance();
+    Installer& installer = output.installer();
     {
         // Enabling the first link enables every other.
         plantChain(installer, LENGTH, nullptr, true);
         installer.packages[0]->scheduledAction = ACTION_ENABLE;
-        FileManifest manifest;
+        FileManifest manifest(installer.console);
         EXPECT_TRUE(applySchedule(installer, manifest, 0));
         EXPECT_TRUE(std::all_of(installer.packages.begin(), installer.packages.end(),
                                 [](const auto& p) { return !p->disabled; }));
@@ -45,7 +45,7 @@ TEST(ApplySchedule, ChainsOfNeedsAsLongAsTheList) {
         // Nobody meets the last need: the whole chain goes.
         plantChain(installer, LENGTH, "gone", false);
         installer.append(std::make_unique<InstalledPackage>("other"));
-        FileManifest manifest;
+        FileManifest manifest(installer.console);
         EXPECT_TRUE(applySchedule(installer, manifest, 0));
         ASSERT_EQ(installer.packages.size(), 1u);
         EXPECT_EQ(installer.packages[0]->name, "other");

@@ -85,19 +85,17 @@ std::string TempRoot::tree(const std::string& inside) const {
 }
 
 CapturedOutput::CapturedOutput() {
-    Installer::instance().reset();
-    FILE* f = ::open_memstream(&buffer_, &size_);
-    stream_ = f;
-    Installer::instance().out = f;
+    stream_ = ::open_memstream(&buffer_, &size_);
+    installer_ = std::make_unique<Installer>(stream_, stream_);
 }
 
 CapturedOutput::~CapturedOutput() {
-    Installer::instance().reset();
-    std::fclose(static_cast<FILE*>(stream_));
+    installer_.reset();
+    std::fclose(stream_);
     std::free(buffer_);
 }
 
 std::string CapturedOutput::text() {
-    std::fflush(static_cast<FILE*>(stream_));
+    std::fflush(stream_);
     return std::string(buffer_, size_);
 }

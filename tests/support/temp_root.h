@@ -2,7 +2,11 @@
 // the test's lifetime, and everything is removed afterwards.
 #pragma once
 
+#include <cstdio>
+#include <memory>
 #include <string>
+
+#include "model/installer.h"
 
 class TempRoot {
   public:
@@ -29,16 +33,17 @@ class TempRoot {
     std::string path_;
 };
 
-// Captures what Installer::instance() prints while it lives, and resets the
-// installer context before and after.
+// An installer context whose console prints into memory.
 class CapturedOutput {
   public:
     CapturedOutput();
     ~CapturedOutput();
     std::string text();  // everything printed so far
+    Installer& installer() { return *installer_; }
 
   private:
     char* buffer_ = nullptr;
     size_t size_ = 0;
-    void* stream_ = nullptr;
+    std::FILE* stream_ = nullptr;
+    std::unique_ptr<Installer> installer_;
 };

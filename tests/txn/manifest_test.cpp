@@ -1,4 +1,5 @@
 #include "txn/manifest.h"
+#include "model/console.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,13 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "model/spinner.h"
 #include "support/temp_root.h"
 #include "tmpfs_mount.h"
 #include "txn/durability.h"
 #include "txn/faults_armed.h"
-#include "txn/spinner.h"
 
 namespace {
+
+// Failed calls go to standard error as in the installer.
+Console& testConsole() {
+    static Console console;
+    return console;
+}
 
 class ManifestTest : public ::testing::Test {
   protected:
@@ -37,7 +44,7 @@ class ManifestTest : public ::testing::Test {
     }
 
     TempRoot root;
-    FileManifest manifest;
+    FileManifest manifest{testConsole()};
 };
 
 TEST_F(ManifestTest, CreateStagedPlacesTheTemporaryByFreeSpace) {
@@ -112,7 +119,7 @@ TEST_F(ManifestTest, ReclaimDirectory) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        FileManifest m;
+        FileManifest m{testConsole()};
         if (c.stageIt) m.stage(c.path, c.staged, c.staged == EntryKind::Move ? "/src" : "");
         EXPECT_EQ(m.reclaimDirectory(c.path), c.result);
         EXPECT_EQ(m.entries().count(c.path), c.entryKept ? 1u : 0u);
@@ -197,7 +204,7 @@ TEST_F(ManifestTest, SaveAndLoad) {
     ASSERT_TRUE(manifest.save("/ram/MANIFEST"));
     EXPECT_EQ(root.read("/ram/MANIFEST"), saved);
 
-    FileManifest loaded;
+    FileManifest loaded{testConsole()};
     EXPECT_TRUE(loaded.load("/ram/MANIFEST"));
     EXPECT_EQ(loaded.entries().at("/b").kind, EntryKind::Move);
     EXPECT_EQ(listing(loaded), saved);
@@ -224,11 +231,11 @@ TEST_F(ManifestTest, LoadEdgeCases) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         root.write("/m", c.text);
-        FileManifest m;
+        FileManifest m{testConsole()};
         EXPECT_EQ(m.load("/m"), c.result);
         EXPECT_EQ(listing(m), c.entries);
     }
-    FileManifest m;
+    FileManifest m{testConsole()};
     EXPECT_FALSE(m.load("/missing"));
 }
 
@@ -249,7 +256,7 @@ TEST_F(ManifestTest, SaveRefusesEntriesThatWouldLoadBackAsOthers) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
-        FileManifest m;
+        FileManifest m{testConsole()};
         m.stage("/flash/ok", EntryKind::Remove, "");
         m.stage(c.target, c.kind, c.source);
         errno = 0;

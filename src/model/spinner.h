@@ -1,7 +1,7 @@
 // The spinner that long file copies turn on standard output. It turns at
 // most once per 20 ticks (a fifth of a second at 100 ticks per second) and
-// keeps its state for the whole process, so a second copy continues where
-// the first left off.
+// keeps its state for the whole run (the console holds it), so a second copy
+// continues where the first left off.
 #pragma once
 
 #include <cstdio>
@@ -17,5 +17,5 @@ class Spinner {
     unsigned index_ = 0;     // next of the four characters
 };
 
-// The process-wide spinner.
-Spinner& processSpinner();
+// The tick counter the spinner runs on (100 per second).
+unsigned uptimeTicks();

@@ -1,11 +1,9 @@
-#include "txn/spinner.h"
+#include "model/spinner.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
-
-#include "txn/manifest.h"
 
 namespace {
 const char SPINNER_CHARS[] = "|/-\\";
@@ -26,11 +24,6 @@ void Spinner::turn(unsigned now, FILE* out) {
     index_ = (index_ + 1) & 3;
     std::fputs(print, out);
     std::fflush(out);
-}
-
-Spinner& processSpinner() {
-    static Spinner spinner;
-    return spinner;
 }
 
 unsigned uptimeTicks() {
