@@ -33,20 +33,35 @@ struct Shape {
     bool text;
 };
 const std::map<std::string, Shape> SHAPES = {
-    {"requires", {1, false}},      {"progress", {1, false}},
-    {"bare", {0, false}},          {"tmpfs", {2, false}},
-    {"package", {1, false}},       {"offer", {1, false}},
-    {"place", {2, false}},         {"record", {3, false}},
-    {"file", {1, true}},           {"dir", {1, false}},
-    {"symlink", {2, false}},       {"remove", {1, false}},
-    {"move", {2, false}},          {"run", {1, false}},
-    {"status", {1, false}},        {"stdout", {0, true}},
-    {"stderr", {0, true}},         {"stdout-has", {1, false}},
-    {"stdout-lacks", {1, false}},  {"stderr-has", {1, false}},
-    {"expect-file", {1, true}},    {"expect-same", {2, false}},
-    {"expect-absent", {1, false}}, {"expect-link", {2, false}},
-    {"expect-mode", {2, false}},   {"expect-tree", {1, true}},
-    {"expect-match", {1, true}},   {"expect-unchanged", {0, false}},
+    {"requires", {1, false}},
+    {"progress", {1, false}},
+    {"bare", {0, false}},
+    {"tmpfs", {2, false}},
+    {"package", {1, false}},
+    {"offer", {1, false}},
+    {"place", {2, false}},
+    {"record", {3, false}},
+    {"file", {1, true}},
+    {"dir", {1, false}},
+    {"chmod", {2, false}},
+    {"symlink", {2, false}},
+    {"remove", {1, false}},
+    {"move", {2, false}},
+    {"run", {1, false}},
+    {"status", {1, false}},
+    {"stdout", {0, true}},
+    {"stderr", {0, true}},
+    {"stdout-has", {1, false}},
+    {"stdout-lacks", {1, false}},
+    {"stderr-has", {1, false}},
+    {"expect-file", {1, true}},
+    {"expect-same", {2, false}},
+    {"expect-absent", {1, false}},
+    {"expect-link", {2, false}},
+    {"expect-mode", {2, false}},
+    {"expect-tree", {1, true}},
+    {"expect-match", {1, true}},
+    {"expect-unchanged", {0, false}},
 };
 
 // Index of the "}" closing a group that starts at `from`, skipping escapes.
@@ -284,6 +299,8 @@ class Execution {
             root_.write(dir + "files", files);
         } else if (k == "file") {
             root_.write(w[0], d.text);
+        } else if (k == "chmod") {
+            ::chmod(host(w[0]).c_str(), mode_t(std::stoul(w[1], nullptr, 8)));
         } else if (k == "dir") {
             root_.mkdirs(w[0]);
         } else if (k == "symlink") {
@@ -308,10 +325,13 @@ class Execution {
     bool runInstaller(const Directive& d) {
         finishRun();
         RunOptionsForTest options;
+        bool qpk = false;
         size_t i = 0;
         for (; i < d.words.size() && d.words[i] != "--"; ++i) {
             const std::string& word = d.words[i];
-            if (word == "chroot") {
+            if (word == "qpk") {
+                qpk = true;
+            } else if (word == "chroot") {
                 options.chrootDir = root_.path();
             } else if (word == "env" && i + 1 < d.words.size()) {
                 const std::string& e = d.words[++i];
@@ -325,15 +345,21 @@ class Execution {
         std::vector<std::string> args;
         bool rootGiven = false, commands = false;
         for (++i; i < d.words.size(); ++i) {
-            rootGiven = rootGiven || d.words[i] == "ROOT";
-            commands = commands || d.words[i] == "--commit" || d.words[i] == "--cancel";
-            args.push_back(d.words[i] == "ROOT" ? root_.path() : d.words[i]);
+            const std::string& word = d.words[i];
+            rootGiven = rootGiven || word == "ROOT";
+            commands = commands || word == "--commit" || word == "--cancel";
+            // "ROOT" and "ROOT/path" name the scenario's root on the host.
+            const bool inRoot = word == "ROOT" || word.rfind("ROOT/", 0) == 0;
+            const bool inSource = word.rfind("SOURCE/", 0) == 0;
+            args.push_back(inRoot     ? root_.path() + word.substr(4)
+                           : inSource ? SOURCE_DIR + word.substr(6)
+                                      : word);
         }
         // Outside a chroot the installer must be pointed at the scenario's
         // root; --commit and --cancel act before -r takes effect, so they
         // would reach the test machine's own /ram.
         const bool inChroot = !options.chrootDir.empty();
-        if (!inChroot && (!rootGiven || commands))
+        if (!qpk && !inChroot && (!rootGiven || commands))
             return fail(d.line, "this run would reach the test machine's root; use \"run chroot\"");
         // The shallowest part of each path that the chroot run will make.
         std::vector<std::string> made;
@@ -353,7 +379,7 @@ class Execution {
             options.runAsUser = NOBODY_UID;
         }
         before_ = tree::snapshot(root_.path());
-        last_ = ::runInstaller(args, options);
+        last_ = qpk ? runProgram(QPK_BINARY, args, options) : ::runInstaller(args, options);
         if (!s_.exactProgress) last_.out = withoutProgress(last_.out);
         if (inChroot) pruneMountPoint(host("/etc/ld.so.cache"));
         for (const std::string& top : made) pruneMountPoint(host(top));

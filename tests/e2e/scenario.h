@@ -16,10 +16,12 @@
 //                                 an installed package's database record: its
 //                                 "version", empty "deps" and "files" listing PATHs
 //   file PATH [TEXT | <<MARK]     a file in the root
-//   dir PATH / symlink PATH TEXT / remove PATH / move PATH NEWPATH
-//   run [chroot] [env K=V]... [stdin=BLOB] -- ARGS...
-//                                 run the installer (ROOT = the root's path), with
-//                                 "chroot" inside the root (needs "requires root")
+//   dir PATH / symlink PATH TEXT / remove PATH / move PATH NEWPATH / chmod PATH OCTAL
+//   run [qpk] [chroot] [env K=V]... [stdin=BLOB] -- ARGS...
+//                                 run the installer, or with "qpk" the package
+//                                 tool (ROOT, ROOT/PATH = the root's path on the
+//                                 host, SOURCE/PATH a path of the source tree),
+//                                 with "chroot" inside the root (needs "requires root")
 //   status N                      exit status of the last run (default 0)
 //   stdout [TEXT | <<MARK]        exact standard output of the last run (default empty)
 //   stderr [TEXT | <<MARK]        exact standard error (default empty)
