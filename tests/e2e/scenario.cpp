@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "model/version.h"
@@ -27,42 +28,21 @@ namespace {
 namespace stdfs = std::filesystem;
 constexpr size_t NONE = std::string::npos;
 
-// Each directive's least number of words, and whether text follows them.
-struct Shape {
-    size_t words;
-    bool text;
-};
-const std::map<std::string, Shape> SHAPES = {
-    {"requires", {1, false}},
-    {"progress", {1, false}},
-    {"bare", {0, false}},
-    {"tmpfs", {2, false}},
-    {"package", {1, false}},
-    {"offer", {1, false}},
-    {"place", {2, false}},
-    {"record", {3, false}},
-    {"file", {1, true}},
-    {"dir", {1, false}},
-    {"chmod", {2, false}},
-    {"symlink", {2, false}},
-    {"remove", {1, false}},
-    {"move", {2, false}},
-    {"run", {1, false}},
-    {"status", {1, false}},
-    {"stdout", {0, true}},
-    {"stderr", {0, true}},
-    {"stdout-has", {1, false}},
-    {"stdout-lacks", {1, false}},
-    {"stderr-has", {1, false}},
-    {"expect-file", {1, true}},
-    {"expect-same", {2, false}},
-    {"expect-absent", {1, false}},
-    {"expect-link", {2, false}},
-    {"expect-mode", {2, false}},
-    {"expect-tree", {1, true}},
-    {"expect-match", {1, true}},
-    {"expect-unchanged", {0, false}},
-};
+// Each directive with its least number of words; those in TEXT take text
+// after them.
+// clang-format off
+const std::map<std::string, size_t> WORDS = {
+    {"requires", 1},    {"progress", 1},     {"bare", 0},           {"tmpfs", 2},
+    {"package", 1},     {"offer", 1},        {"place", 2},          {"record", 3},
+    {"file", 1},        {"dir", 1},          {"chmod", 2},          {"symlink", 2},
+    {"remove", 1},      {"move", 2},         {"run", 1},            {"status", 1},
+    {"stdout", 0},      {"stderr", 0},       {"stdout-has", 1},     {"stdout-lacks", 1},
+    {"stderr-has", 1},  {"expect-file", 1},  {"expect-same", 2},    {"expect-absent", 1},
+    {"expect-link", 2}, {"expect-mode", 2},  {"expect-tree", 1},    {"expect-match", 1},
+    {"expect-unchanged", 0}};
+// clang-format on
+const std::set<std::string> TEXT = {"file",        "stdout",      "stderr",
+                                    "expect-file", "expect-tree", "expect-match"};
 
 // Index of the "}" closing a group that starts at `from`, skipping escapes.
 size_t closingBrace(const std::string& in, size_t from) {
@@ -504,12 +484,12 @@ bool parseScenarioText(const std::string& path, const std::string& text, Scenari
         d.line = int(n + 1);
         bool quoted = false;
         d.keyword = rawWord(line, pos, quoted);
-        const auto shape = SHAPES.find(d.keyword);
-        if (shape == SHAPES.end()) return fail("unknown directive \"" + d.keyword + "\"");
-        if (!shape->second.text) {
+        const auto least = WORDS.find(d.keyword);
+        if (least == WORDS.end()) return fail("unknown directive \"" + d.keyword + "\"");
+        if (!TEXT.count(d.keyword)) {
             if (!splitWords(line.substr(pos), d.words, error)) return fail(error);
         } else {
-            for (size_t k = 0; k < shape->second.words; ++k) {
+            for (size_t k = 0; k < least->second; ++k) {
                 const std::string raw = rawWord(line, pos, quoted);
                 if (raw.empty() && !quoted) break;
                 d.words.emplace_back();
@@ -527,7 +507,7 @@ bool parseScenarioText(const std::string& path, const std::string& text, Scenari
                 return fail(error);
             }
         }
-        if (d.words.size() < shape->second.words) return fail("too few words for " + d.keyword);
+        if (d.words.size() < least->second) return fail("too few words for " + d.keyword);
         const std::string first = d.words.empty() ? "" : d.words[0];
         if (d.keyword == "requires" || d.keyword == "tmpfs" ||
             (d.keyword == "run" &&
