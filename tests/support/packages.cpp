@@ -1,6 +1,7 @@
 #include "support/packages.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "model/version.h"
 #include "pkgfile/package_reader.h"
@@ -31,14 +32,10 @@ std::vector<std::string> splitOn(const std::string& text, char sep, size_t most 
 }
 
 bool number(const std::string& text, uint32_t& out) {
-    try {
-        size_t used = 0;
-        unsigned long long v = std::stoull(text, &used, 0);
-        out = uint32_t(v);
-        return used == text.size() && v <= 0xFFFFFFFFull;
-    } catch (...) {
-        return false;
-    }
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    out = uint32_t(v);
+    return !text.empty() && *end == '\0' && text[0] != '-' && v <= 0xFFFFFFFFull;
 }
 
 bool yesNo(const std::string& text, bool& out) {
@@ -73,9 +70,8 @@ bool rawPart(const std::string& text, qpk::RawPart& out) {
     uint32_t type = 0;
     out.payload = f.size() > 1 ? f[1] : "";
     out.type = uint16_t(type);
-    if (f.size() < 2 || !number(f[0], type) || type > 0xFFFF) return false;
-    out.type = uint16_t(type);
-    return true;
+    return f.size() == 2 && number(f[0], type) && type <= 0xFFFF &&
+           (out.type = uint16_t(type), true);
 }
 
 std::string nameField(const std::string& name) {
