@@ -66,7 +66,8 @@ NoteLengthNear4GiB | | pkg:a:2.0 insert=50:23/0xFFFFFFF0/note | 0 ERROR: broken 
 Text24LengthNear4GiBCutShort | | raw=1//hdr:a:2.0+24/0xFFFFFFFF/t | 0 ERROR: broken package a.qpk
     | 1 !a-2.0
 SignatureLengthBeyondFile | | pkg:a:2.0 patch=-136:\xff\xff\0\0 | 1 !a-2.0 | same
-DependsCount65535OneEntry | | pkg:a:2.0 insert=50:3//refs:65535:x | 0 ERROR: broken package a.qpk | 1
+DependsCount65535OneEntry | | pkg:a:2.0 insert=50:3//refs:65535:x | 0 ERROR: broken package a.qpk
+    | 1
 ProvidesCount65535Empty | | pkg:a:2.0 insert=50:19//\xff\xff | 0 ERROR: broken package a.qpk | 1
 // Every entry present: an odd but valid list of conflicts with packages that
 // are not installed.
@@ -145,8 +146,8 @@ FlashBinToEtc | remove /flash/bin; symlink /flash/bin /etc; file /etc/a system a
     | 1 !a-2.0: could not create bin/a: Too many levels of symbolic links | same
 FlashBinToRelativeEtc | remove /flash/bin; symlink /flash/bin ../etc; file /etc/a system a
     | pkg:a:2.0 | 1 !a-2.0: could not create bin/a: Too many levels of symbolic links | -
-FlashBinToFlashDirectory | dir /flash/real/bin; remove /flash/bin; symlink /flash/bin /flash/real/bin
-    | pkg:a:2.0 | 0+ installed a-2.0 | - | | expect-file /flash/real/bin/a a 2.0
+FlashBinToFlashDirectory | dir /flash/real/bin; remove /flash/bin;
+    symlink /flash/bin /flash/real/bin | pkg:a:2.0 | 0+ installed a-2.0 | - | | expect-file /flash/real/bin/a a 2.0
 // A record directory that leads out of the database is unreadable, so it is
 // uninstalled: the link goes, what it names stays.
 RecordDirectoryToEtc | symlink /flash/var/pdb/x /etc; file /etc/image system image;
