@@ -20,20 +20,12 @@
 
 namespace {
 
-const char* const BASE = R"(file /etc/passwd root:x:0:0:root:/root:/bin/sh
-file /etc/canary canary
-file /rw/keep rw
-file /ram/keep ram
-dir /flash/rw/pckg
-package good name=a version=1.0 build-time=1000 "exec=bin/a:good a 1.0\n" "file=lib/liba:good liba 1.0\n"
-package base name=base version=1.0 build-time=1000 "exec=bin/base:base\n"
-place good /flash/rw/pckg/a.qpk
-place base /flash/rw/pckg/base.qpk
-run -- -r ROOT
-stdout-has "installed base-1.0"
-remove /flash/rw/pckg/a.qpk
-remove /flash/rw/pckg/base.qpk
-)";
+// The root every row starts from, in the form of PLANT below.
+const char* const BASE = R"(file /etc/passwd root:x:0:0:root:/root:/bin/sh; file /etc/canary canary;
+    file /rw/keep rw; file /ram/keep ram; dir /flash/rw/pckg; package good pkg:a:1.0;
+    package base name=base version=1.0 build-time=1000 "exec=bin/base:base\n";
+    place good /flash/rw/pckg/a.qpk; place base /flash/rw/pckg/base.qpk; run -- -r ROOT;
+    stdout-has "installed base-1.0"; remove /flash/rw/pckg/a.qpk; remove /flash/rw/pckg/base.qpk)";
 
 // NAME | PLANT | OFFER | FROM FLASH | ON STANDARD INPUT | MAY CHANGE | AFTER
 // PLANT and AFTER are scenario directives (";" between; a tmpfs is mounted
@@ -203,13 +195,10 @@ void PrintTo(const Case& c, std::ostream* os) {
     *os << c.name;
 }
 
-std::string trim(const std::string& s) {
-    const size_t from = s.find_first_not_of(' '), to = s.find_last_not_of(' ');
-    return from == std::string::npos ? "" : s.substr(from, to - from + 1);
-}
-
+// A cell with its shorthands written out, the directives one a line.
 std::string expand(std::string cell) {
     const std::pair<const char*, const char*> shorthands[] = {
+        {"\n +", ""},
         {R"(^rec:(.*))", R"(pkg:a:2.0 "record=100644:::bin/a:a 2.0\n" "record=$1")"},
         {R"(pkg:([^:]*):([^\s;]+))",
          R"(name=$1 version=$2 build-time=1000 "exec=bin/a:$1 $2\n" "file=lib/liba:lib $2\n")"},
@@ -226,7 +215,7 @@ std::string checks(const std::string& cell, const std::string& after, std::strin
     size_t end = 0;
     const int status = std::stoi(cell, &end);
     const bool installs = cell[end] == '+';
-    std::string line = trim(cell.substr(end + installs));
+    std::string line = cell.substr(std::min(cell.size(), end + installs + 1));
     if (line.rfind('!', 0) == 0) {
         const size_t colon = line.find(": ");
         line = "ERROR: installation of " + line.substr(1, colon - 1) + " failed: " +
@@ -246,12 +235,11 @@ std::vector<Case> cases() {
     std::istringstream rows(std::regex_replace(ROWS, std::regex("\n +"), ""));
     for (std::string row; std::getline(rows, row);) {
         if (row.empty() || row.rfind("//", 0) == 0) continue;
-        std::vector<std::string> c;
-        std::istringstream cells(row);
-        for (std::string cell; std::getline(cells, cell, '|');) c.push_back(trim(cell));
+        const std::regex bar(" *\\| *");
+        std::vector<std::string> c(std::sregex_token_iterator(row.begin(), row.end(), bar, -1), {});
         c.resize(7);
         if (c[4] == "same") c[4] = c[3];
-        std::string mounts, setup = BASE;
+        std::string mounts, setup = expand(BASE) + "\n";
         std::istringstream plant(expand(c[1]));
         for (std::string d; std::getline(plant, d);)
             (d.rfind("tmpfs", 0) ? setup : mounts) += d + "\n";
