@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
-#include <set>
 #include <sstream>
 
 #include "e2e/scenario.h"
@@ -77,8 +76,7 @@ std::map<std::string, std::string> blobs;  // by name
 // INSTALLER_FAULT=`fault`: the outputs joined, the first failing status.
 RunResult run(const std::string& root, const std::vector<std::string>& runs,
               const std::string& fault = "", long only = -1) {
-    RunResult all;
-    all.status = 0;
+    RunResult all{0, "", "", 0};
     for (size_t k = 0; k < runs.size(); ++k) {
         RunOptionsForTest options;
         std::vector<std::string> args;
@@ -90,14 +88,12 @@ RunResult run(const std::string& root, const std::vector<std::string>& runs,
         if (!fault.empty() && (only < 0 || size_t(only) == k))
             options.env["INSTALLER_FAULT"] = fault;
         const RunResult r = runProgram(INSTALLER_FAULTS_BINARY, args, options);
-        all.out += r.out;
-        all.err += r.err;
-        all.status = all.status ? all.status : r.status;
+        all = {all.status ? all.status : r.status, all.out + r.out, all.err + r.err, 0};
         // The mount points that a run inside the root leaves behind.
-        if (!options.chrootDir.empty())
-            for (const auto& top : stdfs::directory_iterator(root))
-                if (!std::set<std::string>{"flash", "ram", "tmp"}.count(top.path().filename()))
-                    stdfs::remove_all(top.path());
+        for (const auto& top : stdfs::directory_iterator(root))
+            if (!options.chrootDir.empty() && top.path().filename() != "flash" &&
+                top.path().filename() != "ram" && top.path().filename() != "tmp")
+                stdfs::remove_all(top.path());
     }
     return all;
 }

@@ -18,12 +18,11 @@ constexpr int LINKS = 30000;
 
 // Tens of thousands of records: the root lies in memory when it can.
 struct InMemory {
-    const char* const old = std::getenv("TMPDIR");
-    const std::string saved = old ? old : "";
+    const std::string old = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
     InMemory() {
         if (::access("/dev/shm", W_OK) == 0) ::setenv("TMPDIR", "/dev/shm", 1);
     }
-    ~InMemory() { old ? ::setenv("TMPDIR", saved.c_str(), 1) : ::unsetenv("TMPDIR"); }
+    ~InMemory() { old.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", old.c_str(), 1); }
 };
 
 // Plants the chain, its links disabled or not, the last one needing `last`

@@ -120,13 +120,6 @@ qpk build -o @p --name demo --version 7.1beta3 --key DEV --build-time 1700000000
     run(dir, "qpk inspect @p | 0 | installer: rejected");
 }
 
-std::string hex(const uint8_t* b, size_t n) {
-    std::string s;
-    char two[3];
-    for (size_t i = 0; i < n; ++i) s += (std::snprintf(two, sizeof two, "%02x", b[i]), two);
-    return s;
-}
-
 // The signer checks its signatures against the public halves of the keys it
 // signs with: a package built with the new keys shows they work.
 TEST(Qpk, KeygenMakesAWorkingKeyPair) {
@@ -139,12 +132,16 @@ TEST(Qpk, KeygenMakesAWorkingKeyPair) {
     uint8_t ed[32], legacy[32];
     qpk::ed25519PublicKey(keys.ed25519Seed, ed);
     qpk::legacyPublicKey(keys.legacyScalar, legacy);
-    char iv[10];
+    char iv[10], hex[65];
     std::snprintf(iv, sizeof iv, "%08x ", TRUST_LEGACY_HASH_IV[0]);
+    const auto text = [&](const uint8_t* key) {
+        for (int i = 0; i < 32; ++i) std::snprintf(hex + 2 * i, 3, "%02x", key[i]);
+        return std::string(hex);
+    };
     const std::string trust = dir.read("/k.trust");
     EXPECT_EQ(made.out, trust);
     for (const std::string& line :
-         {"ed25519-public " + hex(ed, 32) + "\n", "legacy-public " + hex(legacy, 32) + "\n",
+         {"ed25519-public " + text(ed) + "\n", "legacy-public " + text(legacy) + "\n",
           "legacy-hash-iv " + std::string(iv)})
         EXPECT_NE(trust.find(line), std::string::npos) << line << trust;
     // Not trusted by this build; an existing key file is never replaced.
