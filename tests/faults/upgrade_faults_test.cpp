@@ -28,6 +28,7 @@ namespace stdfs = std::filesystem;
 // The first versions are installed; the next ones (named with a 2) wait in
 // /flash/rw/pckg. The bundle keeps its image, installs "wireless" disabled
 // and drops "legacy"; "branding" makes the installer leave /flash/UPGRADED.
+// A line that starts with blanks goes on with the one above.
 const char* const PACKAGES = R"(
 package routing name=routing version=7.1 build-time=100 "exec=bin/routing:routing 7.1\n"
     "file=lib/routing.so:routing lib 7.1\n"
