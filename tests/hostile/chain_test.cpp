@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "model/version.h"
@@ -17,69 +16,58 @@ namespace {
 
 constexpr int LINKS = 30000;
 
-std::string link(int k) {
-    return "p" + std::to_string(k);
-}
+// Tens of thousands of records: the root lies in memory when it can.
+struct InMemory {
+    const std::string old = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    InMemory() {
+        if (::access("/dev/shm", W_OK) == 0) ::setenv("TMPDIR", "/dev/shm", 1);
+    }
+    ~InMemory() { old.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", old.c_str(), 1); }
+};
 
-// The last link needs `last` (nothing when empty).
-void plantChain(const TempRoot& r, bool disabled, const std::string& last) {
+// Plants the chain, its links disabled or not, the last one needing `last`
+// (nothing when empty), and a record "keep" outside it; then runs.
+RunResult runChain(const TempRoot& r, bool disabled, const std::string& last) {
     Version v = 0;
     parseVersion("1.0", v);
+    const std::string version = std::to_string(v) + " 1\n";
     for (int k = 0; k < LINKS; ++k) {
-        const std::string dir = "/flash/var/pdb/" + link(k) + "/";
-        const std::string need = k + 1 < LINKS ? link(k + 1) : last;
-        r.write(dir + "version", std::to_string(v) + " 1\n");
+        const std::string dir = "/flash/var/pdb/p" + std::to_string(k) + "/";
+        const std::string need = k + 1 < LINKS ? "p" + std::to_string(k + 1) : last;
+        r.write(dir + "version", version);
         r.write(dir + "deps", need.empty() ? "" : need + " 0 0\n");
         r.write(dir + "files", "");
         if (disabled) r.write(dir + "disabled", "auto\n");
     }
-    r.write("/flash/var/pdb/keep/version", std::to_string(v) + " 1\n");
+    r.write("/flash/var/pdb/keep/version", version);
     r.write("/flash/var/pdb/keep/deps", "");
     r.write("/flash/var/pdb/keep/files", "");
     r.mkdirs("/ram");
     r.mkdirs("/tmp");
+    if (disabled) r.write("/ram/pdb/p0/schedule", "enable\n");
+    return runInstaller({"-r", r.path()});
 }
 
-// Tens of thousands of records: the root lies in memory when it can.
-class Chain : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        const char* old = std::getenv("TMPDIR");
-        if (old) oldTmpdir_ = old;
-        if (::access("/dev/shm", W_OK) == 0) ::setenv("TMPDIR", "/dev/shm", 1);
-        root_ = std::make_unique<TempRoot>();
-    }
-    void TearDown() override {
-        root_.reset();
-        if (oldTmpdir_.empty())
-            ::unsetenv("TMPDIR");
-        else
-            ::setenv("TMPDIR", oldTmpdir_.c_str(), 1);
-    }
-    std::unique_ptr<TempRoot> root_;
-    std::string oldTmpdir_;
-};
+const std::string HEAD = "/flash/var/pdb/p0", TAIL = "/flash/var/pdb/p" + std::to_string(LINKS - 1);
 
-TEST_F(Chain, EnablingTheHeadEnablesEveryLink) {
-    plantChain(*root_, true, "");
-    root_->write("/ram/pdb/p0/schedule", "enable\n");
-    const RunResult run = runInstaller({"-r", root_->path()});
+TEST(Chain, EnablingTheHeadEnablesEveryLink) {
+    InMemory memory;
+    TempRoot root;
+    const RunResult run = runChain(root, true, "");
     EXPECT_EQ(run.status, 0) << run.err;
-    // The progress captions say "enabling".
     size_t enabled = 0;
     for (size_t at = 0; (at = run.out.find("enabled p", at)) != std::string::npos; ++at) ++enabled;
     EXPECT_EQ(enabled, size_t(LINKS));
-    EXPECT_FALSE(root_->exists("/flash/var/pdb/p0/disabled"));
-    EXPECT_FALSE(root_->exists("/flash/var/pdb/" + link(LINKS - 1) + "/disabled"));
+    EXPECT_FALSE(root.exists(HEAD + "/disabled") || root.exists(TAIL + "/disabled"));
 }
 
-TEST_F(Chain, AMissingLastNeedUninstallsEveryLink) {
-    plantChain(*root_, false, "gone");
-    const RunResult run = runInstaller({"-r", root_->path()});
+TEST(Chain, AMissingLastNeedUninstallsEveryLink) {
+    InMemory memory;
+    TempRoot root;
+    const RunResult run = runChain(root, false, "gone");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_FALSE(root_->exists("/flash/var/pdb/p0"));
-    EXPECT_FALSE(root_->exists("/flash/var/pdb/" + link(LINKS - 1)));
-    EXPECT_TRUE(root_->exists("/flash/var/pdb/keep/version"));
+    EXPECT_FALSE(root.exists(HEAD) || root.exists(TAIL));
+    EXPECT_TRUE(root.exists("/flash/var/pdb/keep/version"));
 }
 
 }  // namespace
