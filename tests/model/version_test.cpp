@@ -30,11 +30,4 @@ TEST(Version, TextAndParseAreInverse) {
         EXPECT_FALSE(parseVersion(bad, v)) << bad;
 }
 
-TEST(Version, KindsSortBeforeFinal) {
-    EXPECT_LT(makeVersion(6, 40, 0x62, 9), makeVersion(6, 40, 0x63, 1));
-    EXPECT_LT(makeVersion(6, 40, 0x63, 1), makeVersion(6, 40, 0x66, 0));
-    EXPECT_LT(makeVersion(6, 40, 0x66, 0), makeVersion(6, 40, 0x66, 1));
-    EXPECT_LT(makeVersion(6, 40, 0x66, 1), makeVersion(6, 41, 0x61, 0));
-}
-
 }  // namespace
