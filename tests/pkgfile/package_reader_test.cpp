@@ -1,17 +1,60 @@
+// The package file reader: the digest the signature covers, the copy of
+// every byte read, put-back and seeks at the edges of a part, and parts that
+// claim more or less than they hold.
 #include "pkgfile/package_reader.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <sstream>
 
 #include "fs/fd_stream.h"
-#include "package_fixtures.h"
+#include "qpk/lib/builder.h"
 #include "support/temp_root.h"
-
-using namespace fixtures;
 
 namespace {
 
-const std::vector<uint32_t> kInstallParts = {1, 18, 20, 16, 3, 19, 17, 21, 4, 9};
-const std::vector<uint32_t> kDiscoveryParts = {18, 1, 24, 16, 2, 23, 3, 19, 17, 21};
+const std::vector<uint32_t> INSTALL = {1, 18, 20, 16, 3, 19, 17, 21, 4, 9};
+const std::vector<uint32_t> DISCOVERY = {18, 1, 24, 16, 2, 23, 3, 19, 17, 21};
+
+std::string le16(uint16_t v) {
+    return {char(v), char(v >> 8)};
+}
+std::string le32(uint32_t v) {
+    return le16(uint16_t(v)) + le16(uint16_t(v >> 16));
+}
+std::string part(uint16_t type, const std::string& payload) {
+    return le16(type) + le32(uint32_t(payload.size())) + payload;
+}
+std::string packageFile(const std::string& parts, uint32_t magic = PACKAGE_MAGIC) {
+    return le32(magic) + le32(uint32_t(parts.size())) + parts;
+}
+// A header part: a 36-byte record for "p", version 1.
+const std::string HEADER =
+    part(1, std::string("p").append(15, '\0') + le32(1) + std::string(16, '\0'));
+
+qpk::PackageRecipe recipe(const std::string& name) {
+    qpk::PackageRecipe r;
+    r.name = name;
+    r.version = 0x07016603;
+    r.architecture = "powerpc";
+    r.files.push_back({"bin/" + name, 0100755, "contents of " + name, 0});
+    return r;
+}
+
+// SHA-1 or SHA-256 of `bytes`, zero-padded to the 32-byte digest slot.
+std::string digest(const std::string& bytes, bool sha256) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), md, &length, sha256 ? EVP_sha256() : EVP_sha1(),
+               nullptr);
+    std::string slot(reinterpret_cast<char*>(md), length);
+    slot.resize(32, '\0');
+    return slot;
+}
+std::string slot(PackageReader& reader) {
+    return std::string(reinterpret_cast<const char*>(reader.parts().digestSlot()), 32);
+}
 
 struct Opened {
     std::istringstream source;
@@ -22,6 +65,10 @@ struct Opened {
         reader.wanted = std::move(wanted);
     }
     bool header(Package& p) { return reader.nextPart() >= 0 && readPackageHeader(p, reader); }
+    void readToEnd() {
+        while (reader.nextPart() >= 0) {
+        }
+    }
 };
 
 // Reads on to the signature as an install does and returns the digest slot
@@ -32,165 +79,115 @@ std::string signatureDigest(PackageReader& reader) {
     reader.parts().finishDigest();
     char signature[132];
     reader.parts().readUndigested(signature, sizeof signature);
-    return slotText(reader.parts().digestSlot());
+    return slot(reader);
 }
 
+// A short file header or an unknown magic fails the reader for good.
 TEST(PackageReader, FileHeader) {
     struct Case {
         std::string bytes;
-        bool failed;
         uint32_t magic, fileLength;
     } cases[] = {
-        {packageFile(""), false, PACKAGE_MAGIC, 8},
-        {packageFile("", UNRECORDED_PACKAGE_MAGIC), false, UNRECORDED_PACKAGE_MAGIC, 8},
-        {packageFile("").substr(0, 7), true, 0xFFFFFFFF, 0},
-        {packageFile(part(1, "x"), 0x12345678), true, 0x12345678, 15},
+        {packageFile(""), PACKAGE_MAGIC, 8},
+        {packageFile("", UNRECORDED_PACKAGE_MAGIC), UNRECORDED_PACKAGE_MAGIC, 8},
+        {packageFile("").substr(0, 7), 0xFFFFFFFF, 0},
+        {packageFile(HEADER, 0x12345678), 0x12345678, 50},
     };
     for (const Case& c : cases) {
-        Opened o(c.bytes, kInstallParts);
-        EXPECT_EQ(o.reader.fail(), c.failed);
+        Opened o(c.bytes, INSTALL);
+        EXPECT_EQ(o.reader.fail(), c.magic != PACKAGE_MAGIC && c.magic != UNRECORDED_PACKAGE_MAGIC);
         EXPECT_EQ(o.reader.magic(), c.magic);
         EXPECT_EQ(o.reader.fileLength(), c.fileLength);
-        EXPECT_EQ(o.reader.nextPart(), -1);
+        EXPECT_EQ(o.reader.nextPart(), -1);  // and no part after a bad header
         EXPECT_TRUE(o.reader.fail());
     }
 }
 
+// Name fields end at a NUL or after 16 bytes; a 32-byte header record has no
+// flags word; text parts keep their bytes as they are.
 TEST(PackageReader, HeaderRecords) {
-    struct Case {
-        std::string name;
-        bool flagsWord;
-        std::string expected;
-    } cases[] = {
-        {"sixteen-chars-ab", true, "sixteen-chars-ab"},
-        {std::string("ab\0cd", 5), true, "ab"},
-        {std::string("\0abc", 4), true, ""},
-        {"short", false, "short"},
-    };
-    for (const Case& c : cases) {
-        qpk::PackageRecipe recipe = simpleRecipe(c.name);
-        recipe.flags = 3;
-        recipe.withFlagsWord = c.flagsWord;
-        recipe.depends = {{"sixteen-chars-cd", 1, 2, 3}};
-        Opened o(build(recipe), kDiscoveryParts);
+    for (bool flagsWord : {true, false}) {
+        qpk::PackageRecipe r = recipe(flagsWord ? std::string("ab\0cd", 5) : "sixteen-chars-ab");
+        r.flags = 3;
+        r.withFlagsWord = flagsWord;
+        r.text24 = std::string("t24\0", 4);
+        r.depends = {{"sixteen-chars-cd", 1, 2, 3}};
+        r.keepImagePayload = "image";
+        if (!flagsWord) r.architecture.reset();
+        Opened o(qpk::buildPackage(r, {}), DISCOVERY);
         Package p;
-        ASSERT_TRUE(o.header(p)) << c.name;
-        EXPECT_EQ(p.name, c.expected);
-        EXPECT_EQ(p.flags, c.flagsWord ? 3u : 0u);
-        EXPECT_EQ(p.architecture, "powerpc");  // read on after a 32-byte record
+        ASSERT_TRUE(o.header(p));
+        EXPECT_EQ(p.name, flagsWord ? "ab" : "sixteen-chars-ab");
+        EXPECT_EQ(p.flags, flagsWord ? 3u : 0u);
+        EXPECT_EQ(p.text24, std::string("t24\0", 4));
+        EXPECT_EQ(p.architecture, flagsWord ? "powerpc" : "i386");
         EXPECT_EQ(p.depends.at(0).name, "sixteen-chars-cd");
+        EXPECT_TRUE(p.keepsImage);
+        EXPECT_EQ(o.reader.currentType(), PART_PAYLOAD);  // left for the caller
     }
-    qpk::PackageRecipe recipe = simpleRecipe("full");
-    recipe.text24 = std::string("t24\0", 4);  // no terminator is removed
-    recipe.architecture.reset();
-    recipe.note = "a note";
-    recipe.provides = {{"web", 1, 0, -5}};
-    recipe.conflicts = {{"old", 0, 9, 7}};
-    recipe.keepImagePayload = "image";
-    Opened o(build(recipe), kDiscoveryParts);
-    Package p;
-    ASSERT_TRUE(o.header(p));
-    EXPECT_EQ(p.text24, std::string("t24\0", 4));
-    EXPECT_EQ(p.architecture, "i386");
-    EXPECT_EQ(p.note, "a note");
-    EXPECT_EQ(p.provides.at(0).weight, -5);
-    EXPECT_EQ(p.conflicts.at(0).maxVersion, 9u);
-    EXPECT_TRUE(p.keepsImage);
-    EXPECT_EQ(o.reader.currentType(), PART_PAYLOAD);  // left for the caller
 }
 
-TEST(PackageReader, ShortAndOverlongParts) {
-    std::string entry = std::string("dep").append(13, '\0') + le32(5) + le32(0) + le32(6) + le32(1);
-    std::string header = part(1, headerRecord("p"));
-    std::string provides = part(19, le16(1) + std::string("prov").append(28, '\0'));
+TEST(PackageReader, PartsThatClaimMoreOrLessThanTheyHold) {
+    const std::string entry =
+        std::string("dep").append(13, '\0') + le32(5) + le32(0) + le32(6) + le32(1);
+    const std::string provides = part(19, le16(1) + "prov" + std::string(28, '\0'));
     Package p;
     // Bytes beyond the counted entries are skipped by the next part.
-    Opened excess(packageFile(header + part(3, le16(1) + entry + "0123456789") + provides),
-                  kDiscoveryParts);
+    Opened excess(packageFile(HEADER + part(3, le16(1) + entry + "0123456789") + provides),
+                  DISCOVERY);
     ASSERT_TRUE(excess.header(p));
     EXPECT_EQ(p.depends.at(0).maxVersion, 6u);
     EXPECT_EQ(p.provides.at(0).name, "prov");
-
-    EXPECT_FALSE(Opened(packageFile(header + part(3, le16(2) + entry)), kDiscoveryParts).header(p));
-    EXPECT_FALSE(Opened(packageFile(part(1, "tiny")), kDiscoveryParts).header(p));
+    EXPECT_FALSE(Opened(packageFile(HEADER + part(3, le16(2) + entry)), DISCOVERY).header(p));
     // A text part that claims almost 4 GiB but holds 10 bytes.
     Package q;
-    Opened text(packageFile(header + le16(24) + le32(0xFFFFFFF0) + "0123456789"), kDiscoveryParts);
+    Opened text(packageFile(HEADER + le16(24) + le32(0xFFFFFFF0) + "0123456789"), DISCOVERY);
     EXPECT_FALSE(text.header(q));
     EXPECT_LE(q.text24.capacity(), 1u << 20);
     // An unwanted payload shorter than its length ends the file.
-    Opened skip(packageFile(header + le16(77) + le32(1000) + "short"), {1});
+    Opened skip(packageFile(HEADER + le16(77) + le32(1000) + "short"), {1});
     ASSERT_EQ(skip.reader.nextPart(), PART_PACKAGE_HEADER);
     EXPECT_EQ(skip.reader.nextPart(), -1);
     EXPECT_TRUE(skip.reader.eof() && skip.reader.fail());
 }
 
+// The signature covers the package header (or a part 25 before it) up to the
+// signature part; whatever follows is digested anew, and every byte is
+// copied once, in or out of the digest.
 TEST(PackageReader, CopyHoldsEveryByteOnceAndDigestsMatch) {
     for (bool sha256 : {false, true}) {
         for (bool hashing : {true, false}) {
-            qpk::PackageRecipe recipe = simpleRecipe("copy");
-            recipe.sha256 = sha256;
-            recipe.note = "not wanted by an install";
-            recipe.partsAfterSignature = {{77, "unknown", {}}, {16, "arch", {}}};
-            std::string file = build(recipe);
+            qpk::PackageRecipe r = recipe("copy");
+            r.sha256 = sha256;
+            r.note = "not wanted by an install";
+            // An unwanted part after the signature, longer than one piece of a skip.
+            const std::string unknown(40000, 'u');
+            r.partsAfterSignature = {{77, unknown, {}}, {16, "arch", {}}};
+            const std::string file = qpk::buildPackage(r, {});
             std::stringbuf copy;
-            Opened o(file, kInstallParts, hashing, &copy);
-            std::string slot = signatureDigest(o.reader);
-            while (o.reader.nextPart() >= 0) {
-            }
+            Opened o(file, INSTALL, hashing, &copy);
+            const std::string atSignature = signatureDigest(o.reader);
+            o.readToEnd();
             EXPECT_EQ(copy.str(), file);
             EXPECT_EQ(o.reader.position(), o.reader.fileLength());
             if (!hashing) continue;
-            // From the package header (after any part 25) to the signature header.
-            size_t start = sha256 ? 14 : 8, end = file.size() - 23 - 132;
-            EXPECT_EQ(slot, digest(file.substr(start, end - start), sha256));
-            // The end of the file finishes what came after the signature.
-            EXPECT_EQ(slotText(o.reader.parts().digestSlot()),
-                      digest(file.substr(end + 132), sha256));
+            // The 132 signature bytes and the two parts after them end the file.
+            const size_t start = sha256 ? 14 : 8,
+                         end = file.size() - (12 + unknown.size() + 4) - 132;
+            EXPECT_EQ(atSignature, digest(file.substr(start, end - start), sha256));
+            EXPECT_EQ(slot(o.reader), digest(file.substr(end + 132), sha256));
         }
     }
     // A part 25 after the header starts the SHA-256 digest at itself.
-    std::string signedTail = part(25, "ignored") + part(4, "") + le16(9) + le32(132);
-    Opened late(packageFile(part(1, headerRecord("late")) + signedTail + std::string(132, '\0')),
-                kInstallParts);
+    const std::string signedTail = part(25, "ignored") + part(4, "") + le16(9) + le32(132);
+    Opened late(packageFile(HEADER + signedTail + std::string(132, '\0')), INSTALL);
     EXPECT_EQ(signatureDigest(late.reader), digest(signedTail, true));
 }
 
-TEST(PackageReader, BundleMembersEachDigestFromTheirOwnHeader) {
-    for (bool sha256 : {false, true}) {
-        qpk::PackageRecipe first = simpleRecipe("first"), second = simpleRecipe("second");
-        first.sha256 = second.sha256 = sha256;
-        std::vector<std::string> members = {build(first), build(second)};
-        qpk::BundleRecipe bundle;
-        bundle.name = "system";
-        bundle.defaultDisabled = {{"second", 0, 0, 0}};
-        bundle.architecture = "powerpc";
-        Opened o(qpk::buildBundle(bundle, members), kInstallParts);
-        Package header;
-        ASSERT_TRUE(o.header(header));
-        EXPECT_TRUE(header.isBundle);
-        std::vector<PackageRef> disabled;
-        ASSERT_EQ(o.reader.currentType(), PART_BUNDLE_MEMBERS);
-        ASSERT_TRUE(readRefList(o.reader, disabled));
-        EXPECT_EQ(disabled.at(0).name, "second");
-        o.reader.nextPart();
-        for (const std::string& member : members) {
-            Package p;
-            ASSERT_TRUE(readPackageHeader(p, o.reader));
-            size_t start = sha256 ? 14 : 8;
-            EXPECT_EQ(signatureDigest(o.reader),
-                      digest(member.substr(start, member.size() - 132 - start), sha256));
-            o.reader.nextPart();
-        }
-        EXPECT_EQ(o.reader.currentType(), PART_ARCHITECTURE);
-        EXPECT_EQ(o.reader.nextPart(), -1);
-    }
-}
-
 TEST(PackageReader, PutBackIsDigestedAndCopiedOnce) {
-    std::string file = build(simpleRecipe("putback"));
+    const std::string file = qpk::buildPackage(recipe("putback"), {});
     std::stringbuf copy;
-    Opened o(file, kInstallParts, true, &copy);
+    Opened o(file, INSTALL, true, &copy);
     ASSERT_EQ(o.reader.nextPart(), PART_PACKAGE_HEADER);
     EXPECT_FALSE(o.reader.unget());  // nothing of the part read yet
     o.reader.clear();
@@ -201,55 +198,8 @@ TEST(PackageReader, PutBackIsDigestedAndCopiedOnce) {
     ASSERT_TRUE(o.reader.unget() && o.reader.unget());
     EXPECT_EQ(o.reader.tellg(), 0);
     EXPECT_EQ(signatureDigest(o.reader), digest(file.substr(8, file.size() - 8 - 132), false));
-    while (o.reader.nextPart() >= 0) {
-    }
+    o.readToEnd();
     EXPECT_EQ(copy.str(), file);
-}
-
-TEST(PackageReader, SeeksWithinThePart) {
-    std::string file = packageFile(part(1, headerRecord("s")) + part(77, "0123456789"));
-    // Without digest or copy the source is seeked, backwards too.
-    Opened plain(file, {77}, false);
-    ASSERT_EQ(plain.reader.nextPart(), 77);
-    EXPECT_TRUE(plain.reader.seekg(5) && plain.reader.get() == '5');
-    EXPECT_TRUE(plain.reader.seekg(2) && plain.reader.get() == '2');
-    EXPECT_TRUE(plain.reader.seekg(-1, std::ios::end) && plain.reader.get() == '9');
-    EXPECT_EQ(plain.reader.tellg(), 10);
-    EXPECT_FALSE(plain.reader.seekg(11));
-    // With a digest only forward moves work, by reading the bytes between.
-    Opened hashed(file, {77}, true);
-    ASSERT_EQ(hashed.reader.nextPart(), 77);
-    EXPECT_TRUE(hashed.reader.seekg(4, std::ios::cur) && hashed.reader.get() == '4');
-    EXPECT_FALSE(hashed.reader.seekg(1));
-    hashed.reader.clear();
-    EXPECT_EQ(hashed.reader.nextPart(), -1);
-    EXPECT_EQ(slotText(hashed.reader.parts().digestSlot()), digest(file.substr(8), false));
-}
-
-TEST(PackageReader, PayloadsReachTheSourceInBulk) {
-    std::string big(100000, 'b');
-    std::string file = packageFile(part(1, headerRecord("b")) + part(77, big) + part(78, ""));
-    for (bool hashing : {true, false}) {
-        CountingBuf source(file);
-        std::istream in(&source);
-        PackageReader reader(in, hashing, nullptr);
-        reader.wanted = {78};
-        int before = source.bulkReads;
-        ASSERT_EQ(reader.nextPart(), 78);
-        // Three part headers; with a digest the skipped payloads in 16 KiB pieces.
-        EXPECT_EQ(source.bulkReads - before, hashing ? 3 + 1 + 7 : 3);
-        EXPECT_EQ(source.seeks, hashing ? 0 : 2);
-    }
-    CountingBuf source(file);
-    std::istream in(&source);
-    PackageReader reader(in, true, nullptr);
-    reader.wanted = {77};
-    ASSERT_EQ(reader.nextPart(), 77);
-    std::string payload(big.size(), '\0');
-    int before = source.bulkReads;
-    ASSERT_TRUE(reader.read(payload.data(), std::streamsize(payload.size())));
-    EXPECT_EQ(source.bulkReads - before, 1);
-    EXPECT_EQ(payload, big);
 }
 
 // A read of a buffer or more goes from the file straight into the caller's
@@ -258,15 +208,39 @@ TEST(PackageReader, PutBackAfterABulkReadFromAFile) {
     std::string big(300000, 'b');
     big.back() = 'z';
     TempRoot root;
-    root.write("/f.qpk", packageFile(part(1, headerRecord("b")) + part(77, big)));
+    root.write("/f.qpk", packageFile(HEADER + part(77, big)));
     InFile in("/f.qpk");
     PackageReader reader(in, true, nullptr);
     reader.wanted = {77};
     ASSERT_EQ(reader.nextPart(), 77);
     std::string payload(big.size(), '\0');
     ASSERT_TRUE(reader.read(payload.data(), std::streamsize(payload.size())));
+    EXPECT_EQ(payload, big);
     ASSERT_TRUE(reader.unget());
     EXPECT_EQ(reader.get(), 'z');
+}
+
+// Seeks stay within the part; with a digest kept they only go forward, by
+// reading the bytes between; without, the source seeks, backwards too.
+TEST(PackageReader, SeeksWithinThePart) {
+    const std::string file = packageFile(HEADER + part(77, "0123456789"));
+    Opened o(file, {77});
+    ASSERT_EQ(o.reader.nextPart(), 77);
+    EXPECT_TRUE(o.reader.seekg(4, std::ios::cur) && o.reader.get() == '4');
+    EXPECT_TRUE(o.reader.seekg(6) && o.reader.get() == '6');
+    EXPECT_TRUE(o.reader.seekg(1, std::ios::cur) && o.reader.get() == '8');
+    EXPECT_FALSE(o.reader.seekg(1));
+    o.reader.clear();
+    EXPECT_FALSE(o.reader.seekg(11));
+    o.reader.clear();
+    EXPECT_TRUE(o.reader.seekg(-1, std::ios::end) && o.reader.get() == '9');
+    EXPECT_EQ(o.reader.tellg(), 10);
+    EXPECT_EQ(o.reader.nextPart(), -1);
+    EXPECT_EQ(slot(o.reader), digest(file.substr(8), false));
+    Opened plain(file, {77}, false);
+    ASSERT_EQ(plain.reader.nextPart(), 77);
+    EXPECT_TRUE(plain.reader.seekg(5) && plain.reader.seekg(2) && plain.reader.get() == '2');
+    EXPECT_FALSE(plain.reader.seekg(11));
 }
 
 }  // namespace
