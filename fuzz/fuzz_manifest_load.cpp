@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fuzz_root.h"
+#include "model/console.h"
 #include "txn/manifest.h"
 
 namespace {
