@@ -12,7 +12,6 @@
 #include <sstream>
 
 #include "fs/rootfs.h"
-#include "model/installer.h"
 
 // Tests set up and inspect the temporary root from the host's side; the code
 // under test reaches it only through the file layer.
@@ -82,20 +81,4 @@ std::string TempRoot::tree(const std::string& inside) const {
     std::string out;
     for (const auto& p : paths) out += p + "\n";
     return out;
-}
-
-CapturedOutput::CapturedOutput() {
-    stream_ = ::open_memstream(&buffer_, &size_);
-    installer_ = std::make_unique<Installer>(stream_, stream_);
-}
-
-CapturedOutput::~CapturedOutput() {
-    installer_.reset();
-    std::fclose(stream_);
-    std::free(buffer_);
-}
-
-std::string CapturedOutput::text() {
-    std::fflush(stream_);
-    return std::string(buffer_, size_);
 }

@@ -2,11 +2,7 @@
 // the test's lifetime, and everything is removed afterwards.
 #pragma once
 
-#include <cstdio>
-#include <memory>
 #include <string>
-
-#include "model/installer.h"
 
 class TempRoot {
   public:
@@ -31,19 +27,4 @@ class TempRoot {
 
   private:
     std::string path_;
-};
-
-// An installer context whose console prints into memory.
-class CapturedOutput {
-  public:
-    CapturedOutput();
-    ~CapturedOutput();
-    std::string text();  // everything printed so far
-    Installer& installer() { return *installer_; }
-
-  private:
-    char* buffer_ = nullptr;
-    size_t size_ = 0;
-    std::FILE* stream_ = nullptr;
-    std::unique_ptr<Installer> installer_;
 };
