@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sstream>
 
 #include "fs/rootfs.h"
+#include "support/tree.h"
 
 // Tests set up and inspect the temporary root from the host's side; the code
 // under test reaches it only through the file layer.
@@ -69,16 +69,9 @@ void TempRoot::symlink(const std::string& text, const std::string& inside) const
 }
 
 std::string TempRoot::tree(const std::string& inside) const {
-    std::set<std::string> paths;
-    std::string top = host(inside);
-    std::error_code ec;
-    for (auto it = stdfs::recursive_directory_iterator(top, ec);
-         !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
-        std::string rel = it->path().string().substr(path_.size());
-        if (it->is_directory() && !it->is_symlink()) rel += "/";
-        paths.insert(rel);
-    }
+    const std::string top = inside == "/" ? "" : inside;
     std::string out;
-    for (const auto& p : paths) out += p + "\n";
+    for (const std::string& leaf : tree::leaves(tree::snapshot(host(top))))
+        out += top + "/" + leaf + "\n";
     return out;
 }

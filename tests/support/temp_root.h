@@ -21,8 +21,8 @@ class TempRoot {
     bool exists(const std::string& inside) const;  // lstat
     void mkdirs(const std::string& inside) const;
     void symlink(const std::string& text, const std::string& inside) const;
-    // Sorted list of every path below `inside` (files, links and directories),
-    // relative to the root, with "/" after directories.
+    // The paths below `inside` that hold nothing, one a line, as tree::leaves
+    // gives them but from the root ("/flash/a", "/ram/", "/l -> text").
     std::string tree(const std::string& inside = "/") const;
 
   private:
