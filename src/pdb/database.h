@@ -26,7 +26,6 @@ class PackageDatabase {
 
     // Loading at start-up.
     static void open(Installer& installer, bool quiet, const std::string& arch);
-    static bool loadImages(Installer& installer, const std::string& imageDir, bool separateDir);
     static void readRecordState(InstalledPackage& record);
 };
 

@@ -60,14 +60,6 @@ void loadImagesFrom(Installer& installer, const std::vector<std::string>& entrie
 
 }  // namespace
 
-bool PackageDatabase::loadImages(Installer& installer, const std::string& imageDir,
-                                 bool separateDir) {
-    std::vector<std::string> entries;
-    if (!rootfs::listDirectory(DATABASE_ROOT, entries)) return false;
-    loadImagesFrom(installer, entries, imageDir, separateDir);
-    return true;
-}
-
 void PackageDatabase::open(Installer& installer, bool quiet, const std::string& arch) {
     installer.console.quiet = quiet;
     installer.arch = arch;
