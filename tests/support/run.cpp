@@ -120,10 +120,6 @@ RunResult runInstaller(const std::vector<std::string>& args, const RunOptionsFor
     return runProgram(INSTALLER_BINARY, args, options);
 }
 
-RunResult runQpk(const std::vector<std::string>& args) {
-    return runProgram(QPK_BINARY, args);
-}
-
 std::vector<std::string> chrootHostDirectories(const std::string& program) {
     // /proc: a sanitizer build reads its own maps at start.
     return {"/usr", "/lib", "/lib64", "/bin", "/proc", program.substr(0, program.rfind('/'))};

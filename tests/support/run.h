@@ -31,8 +31,6 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
                      const RunOptionsForTest& options = {});
 // The installer binary of this build.
 RunResult runInstaller(const std::vector<std::string>& args, const RunOptionsForTest& options = {});
-// The qpk binary of this build.
-RunResult runQpk(const std::vector<std::string>& args);
 
 // Hands `dir` and everything below it to the user and group `uid` (links
 // themselves, not their targets).
