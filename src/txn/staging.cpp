@@ -82,28 +82,27 @@ std::string tempPattern(const std::string& dir) {
 std::string StagingPlaces::directoryFor(const std::string& target, uint64_t sizeHint) {
     if (sizeHint == 0) return rootfs::exists("/ram") ? "/ram" : "/tmp";
     const std::string parent = parentDirectory(target);
-    StagingPlaces& m = *this;
-    const bool remembering = m.current();
+    const bool remembering = current();
     if (remembering) {
-        if (Place* place = m.find(parent)) {
-            uint64_t spent = m.taken - place->takenThen;
+        if (Place* place = find(parent)) {
+            uint64_t spent = taken - place->takenThen;
             if (place->freeBytes > addCapped(spent, MEMO_SLACK) &&
                 fitsIn(place->freeBytes - spent - MEMO_SLACK, sizeHint))
                 return place->dir;
             // Too close to call: ask the file system (the ancestor is known).
             struct statfs fs;
             if (rootfs::statfs(place->dir, &fs) == 0) {
-                m.update(*place, fs);
+                update(*place, fs);
                 return fitsIn(place->freeBytes, sizeHint) ? place->dir : "/ram";
             }
-            m.forget(int(place - m.places));
+            forget(int(place - places));
         }
     }
     for (std::string dir = parent;; dir = parentDirectory(dir)) {
         struct statfs fs;
         if (rootfs::statfs(dir, &fs) == 0) {
             uint64_t freeBytes = uint64_t(fs.f_bfree) * uint64_t(fs.f_bsize);
-            if (remembering) m.remember(parent, dir, fs);
+            if (remembering) remember(parent, dir, fs);
             return fitsIn(freeBytes, sizeHint) ? dir : "/ram";
         }
         if (dir == "/" || dir == ".") return "/ram";
@@ -111,21 +110,20 @@ std::string StagingPlaces::directoryFor(const std::string& target, uint64_t size
 }
 
 void StagingPlaces::noteStaged(const std::string& temp, uint64_t sizeHint) {
-    StagingPlaces& m = *this;
     // The temporary file's creation is the one change expected since.
-    if (m.batch == 0 || m.batch != rootfs::batchId() || m.changes + 1 != rootfs::changeCount()) {
-        m.batch = 0;
+    if (batch == 0 || batch != rootfs::batchId() || changes + 1 != rootfs::changeCount()) {
+        batch = 0;
         return;
     }
-    m.changes = rootfs::changeCount();
+    changes = rootfs::changeCount();
     // Its data blocks, a block for what the file system keeps about it, and
     // a share for block maps.
-    uint64_t blocks = sizeHint / m.unit + (sizeHint % m.unit != 0) + 1;
-    uint64_t bytes = blocks > UINT64_MAX / m.unit ? UINT64_MAX : blocks * m.unit;
-    m.taken = addCapped(m.taken, addCapped(bytes, sizeHint / 128));
+    uint64_t blocks = sizeHint / unit + (sizeHint % unit != 0) + 1;
+    uint64_t bytes = blocks > UINT64_MAX / unit ? UINT64_MAX : blocks * unit;
+    taken = addCapped(taken, addCapped(bytes, sizeHint / 128));
     // A remembered walk that passed a component of the new file's name
     // (however the directory was spelt) no longer holds.
     const std::string name = temp.substr(temp.rfind('/') + 1);
-    for (int i = m.used - 1; i >= 0; --i)
-        if (hasComponent(m.places[i].parent, name)) m.forget(i);
+    for (int i = used - 1; i >= 0; --i)
+        if (hasComponent(places[i].parent, name)) forget(i);
 }
