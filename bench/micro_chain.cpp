@@ -11,7 +11,6 @@
 #include <string>
 
 #include "engine/schedule.h"
-#include "fs/rootfs.h"
 #include "model/installer.h"
 #include "txn/manifest.h"
 
@@ -57,10 +56,10 @@ void plantChain(Installer& installer, int length, bool lastNeedMissing) {
 void BM_ScheduleChain(benchmark::State& state) {
     const int length = int(state.range(0));
     const bool missing = state.range(1) != 0;
-    if (!rootfs::setRoot(scratchRoot())) std::abort();
     Installer installer;
+    if (!installer.root.setDirectory(scratchRoot())) std::abort();
     installer.console.quiet = 1;
-    FileManifest manifest(installer.console);
+    FileManifest manifest(installer.root, installer.console);
     size_t enabled = 0;
     for (auto _ : state) {
         state.PauseTiming();

@@ -12,6 +12,7 @@
 
 #include "bench_data.h"
 #include "fs/fd_stream.h"
+#include "fs/rootfs.h"
 #include "pkgfile/inflate_stream.h"
 #include "pkgfile/package_reader.h"
 
@@ -98,7 +99,8 @@ void BM_InflateFromPackageFile(benchmark::State& state) {
         return benchdata::writeTemp(qpk::buildPackage(recipe, qpk::developmentKeys()));
     }();
     for (auto _ : state) {
-        InFile file(path);
+        rootfs::Root host;
+        InFile file(host, path);
         PackageReader reader(file, true, nullptr);
         reader.wanted = {PART_FILES};
         if (reader.nextPart() != PART_FILES) state.SkipWithError("no files part");

@@ -7,6 +7,7 @@
 
 #include "bench_data.h"
 #include "fs/fd_stream.h"
+#include "fs/rootfs.h"
 #include "pkgfile/package_reader.h"
 
 namespace {
@@ -30,7 +31,8 @@ const LargePackage& largePackage() {
 
 // Reads every part of the file whole, `piece` bytes at a time.
 uint64_t readAllParts(const std::string& path, bool hashing, size_t piece) {
-    InFile file(path);
+    rootfs::Root host;
+    InFile file(host, path);
     PackageReader reader(file, hashing, nullptr);
     for (uint32_t t = 1; t <= 25; ++t) reader.wanted.push_back(t);
     static char buffer[1 << 16];
@@ -69,7 +71,8 @@ void BM_ReaderGetChar(benchmark::State& state) {
     const LargePackage& p = largePackage();
     const int64_t n = 4 << 20;
     for (auto _ : state) {
-        InFile file(p.path);
+        rootfs::Root host;
+        InFile file(host, p.path);
         PackageReader reader(file, true, nullptr);
         reader.wanted = {PART_FILES};
         reader.nextPart();

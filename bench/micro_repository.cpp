@@ -9,7 +9,6 @@
 #include <string>
 
 #include "bench_data.h"
-#include "fs/rootfs.h"
 #include "model/installer.h"
 #include "pdb/database.h"
 #include "txn/manifest.h"
@@ -30,10 +29,10 @@ const std::string& databaseRoot() {
         std::string dir = pattern;
         std::filesystem::create_directories(dir + "/flash/var/pdb");
         std::filesystem::create_directories(dir + "/ram");
-        if (!rootfs::setRoot(dir)) std::abort();
         benchdata::Rng rng(300);
         Installer installer;
-        FileManifest manifest(installer.console);
+        if (!installer.root.setDirectory(dir)) std::abort();
+        FileManifest manifest(installer.root, installer.console);
         for (int i = 0; i < RECORDS; ++i) {
             InstalledPackage p(nameOf(i));
             p.version = 0x07100000 + Version(i % 5);
@@ -59,8 +58,8 @@ const std::string& databaseRoot() {
 }
 
 void BM_RepositoryOpen(benchmark::State& state) {
-    rootfs::setRoot(databaseRoot());
     Installer installer;
+    installer.root.setDirectory(databaseRoot());
     size_t loaded = 0;
     for (auto _ : state) {
         installer.packages.clear();

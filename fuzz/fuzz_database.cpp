@@ -14,14 +14,14 @@
 
 // Input: file records over kDatabaseFiles.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    freshFuzzRoot({"/flash/var/pdb", "/ram/pdb", "/rw/pckg/.images"});
+    Installer installer(fuzzSink(), fuzzSink());
+    freshFuzzRoot(installer.root, {"/flash/var/pdb", "/ram/pdb", "/rw/pckg/.images"});
     plantSentinels();
     writeFuzzRecords(kDatabaseFiles, kDatabaseFileCount, data, size);
-    Installer installer(fuzzSink(), fuzzSink());
     PackageDatabase::open(installer, false, "i386");
     std::ostringstream report;
     showPackageList(installer, report);
-    FileManifest manifest(installer.console, applyRank);
+    FileManifest manifest(installer.root, installer.console, applyRank);
     applySchedule(installer, manifest, 1);
     manifest.apply(false);
     checkUntouched();

@@ -7,10 +7,10 @@
 #include "pkgfile/discovery.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    freshFuzzRoot({"/flash/rw/pckg"});
+    Installer installer(fuzzSink(), fuzzSink());
+    freshFuzzRoot(installer.root, {"/flash/rw/pckg"});
     writeFuzzFile("/flash/rw/pckg/input.qpk", data, size);
     std::vector<std::unique_ptr<PackageFile>> list;
-    Installer installer(fuzzSink(), fuzzSink());
     discoverPackages(installer, "/flash/rw/pckg/", list);
     return 0;
 }

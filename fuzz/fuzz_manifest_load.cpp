@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fs/rootfs.h"
 #include "fuzz_root.h"
 #include "model/console.h"
 #include "txn/manifest.h"
@@ -18,20 +19,21 @@ void put(const char* inside, const char* text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    freshFuzzRoot({"/ram", "/flash/d"});
+    rootfs::Root root;
+    freshFuzzRoot(root, {"/ram", "/flash/d"});
     // Files the seed's lines name, so that moves, links and removals act.
     put("/ram/tmpAAAAAA", "staged");
     put("/flash/a", "old");
     put("/flash/d/x", "x");
     writeFuzzFile("/ram/MANIFEST", data, size);
     Console console(fuzzSink(), fuzzSink());
-    FileManifest manifest(console);
+    FileManifest manifest(root, console);
     manifest.load("/ram/MANIFEST");
     if (!manifest.save("/ram/MANIFEST.out")) {
         std::fprintf(stderr, "a loaded manifest could not be saved\n");
         std::abort();
     }
-    FileManifest again(console);
+    FileManifest again(root, console);
     again.load("/ram/MANIFEST.out");
     if (!sameManifestFile(manifest, again)) {
         std::fprintf(stderr, "a saved manifest does not load back as it was\n");

@@ -41,7 +41,7 @@ const char* const kDirs[] = {"/flash/var/pdb", "/ram/pdb", "/rw/pckg/.download",
 // commit would change other files than the run staged. Saving may refuse.
 void checkSavedManifest(Console& console, const FileManifest& manifest) {
     if (!manifest.save("/ram/MANIFEST")) return;
-    FileManifest loaded(console, applyRank);
+    FileManifest loaded(manifest.root(), console, applyRank);
     loaded.load("/ram/MANIFEST");
     if (sameManifestFile(manifest, loaded)) return;
     std::fprintf(stderr, "saved manifest does not load back as staged\n");
@@ -77,7 +77,7 @@ void checkWrittenRecords(const Installer& installer, const FileManifest& manifes
             if (staged == manifest.entries().end() || staged->second.kind != EntryKind::StagedFile)
                 continue;
             std::vector<PackageRef> back;
-            if (PackageDatabase::readRefFile(dir + list.file, back, list.weight) &&
+            if (PackageDatabase::readRefFile(manifest.root(), dir + list.file, back, list.weight) &&
                 sameRefs(back, list.refs, list.weight))
                 continue;
             std::fprintf(stderr, "%s%s does not read back as written\n", dir.c_str(), list.file);
@@ -91,7 +91,7 @@ void fromStream(Installer& installer, const uint8_t* data, size_t size) {
     resignMarked(file);
     std::istringstream stream(file);
     std::ostringstream copy;
-    FileManifest manifest(installer.console, applyRank);
+    FileManifest manifest(installer.root, installer.console, applyRank);
     std::string imageDir;
     uint8_t bootFlag = 0;
     const uint32_t allowance = ADMIT_OLDER | ADMIT_UNMET | ADMIT_CONFLICT;
@@ -117,7 +117,7 @@ void resignPackageFile(const std::string& file, std::string& bytes) {
 void normalPass(Installer& installer, const uint8_t* data, size_t size) {
     writeFuzzRecords(kTreeFiles, kTreeFileCount, data, size, resignPackageFile);
     PackageDatabase::open(installer, false, "i386");
-    FileManifest manifest(installer.console, applyRank);
+    FileManifest manifest(installer.root, installer.console, applyRank);
     applySchedule(installer, manifest, 1);
     int status = 0;
     upgradeFromFlash(installer, manifest, 0, status);
@@ -136,9 +136,9 @@ void normalPass(Installer& installer, const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    freshFuzzRoot({kDirs[0], kDirs[1], kDirs[2], kDirs[3], kDirs[4]});
-    plantSentinels();
     Installer installer(fuzzSink(), fuzzSink());
+    freshFuzzRoot(installer.root, {kDirs[0], kDirs[1], kDirs[2], kDirs[3], kDirs[4]});
+    plantSentinels();
     installer.arch = "i386";
     if (size >= 4 && std::memcmp(data, kTreeMagic, 4) == 0) {
         normalPass(installer, data + 4, size - 4);

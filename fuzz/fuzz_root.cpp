@@ -50,12 +50,12 @@ void removeRoot() {
 
 }  // namespace
 
-void freshFuzzRoot(std::initializer_list<const char*> dirs) {
+void freshFuzzRoot(rootfs::Root& root, std::initializer_list<const char*> dirs) {
     std::error_code ec;
     for (const auto& entry : stdfs::directory_iterator(rootPath(), ec))
         stdfs::remove_all(entry.path(), ec);
     for (const char* d : dirs) stdfs::create_directories(rootPath() + d, ec);
-    rootfs::setRoot(rootPath());
+    root.setDirectory(rootPath());
     // Only the scratch tree is flushed, never the whole machine.
     setDurabilityMode(DurabilityMode::FsyncEach);
 }

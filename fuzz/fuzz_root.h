@@ -8,10 +8,13 @@
 #include <string>
 
 class FileManifest;
+namespace rootfs {
+class Root;
+}
 
 // Empties the scratch root, creates the given directories (paths inside the
-// root) and points the file layer at it.
-void freshFuzzRoot(std::initializer_list<const char*> dirs);
+// root) and points `root` at it.
+void freshFuzzRoot(rootfs::Root& root, std::initializer_list<const char*> dirs);
 // Writes a file inside the scratch root (parents created).
 void writeFuzzFile(const std::string& inside, const uint8_t* data, size_t size);
 // Writes the file records of the input (fuzz_inputs.h) into the scratch

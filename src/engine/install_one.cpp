@@ -121,7 +121,7 @@ InstalledPackage* installOne(Installer& installer, FileManifest& manifest, Packa
     // Older systems need their configuration converted on the next boot, even
     // when this package is refused.
     if (package->name == "system" && versionMajor(package->version) <= 6)
-        rootfs::truncateCreate(CONVERT_MARKER);
+        installer.root.truncateCreate(CONVERT_MARKER);
 
     uint32_t result =
         checkAdmission(installer, *package, member ? ADMIT_ALL : allowance | ADMIT_CONFLICT);
@@ -161,7 +161,7 @@ InstalledPackage* installOne(Installer& installer, FileManifest& manifest, Packa
         reader.nextPart();
     }
 
-    const int trust = trustLevel(*package);
+    const int trust = trustLevel(installer.root, *package);
     if (reader.currentType() != PART_SIGNATURE || !reader.parts().hashing() ||
         !checkSignature(*package, reader, trust)) {
         reportBrokenPackage(installer, *package);

@@ -29,9 +29,9 @@ using PackageFiles = std::vector<std::unique_ptr<PackageFile>>;
 
 // Downgrade mode is on whenever the downgrade file can be opened; it holds
 // the lowest version allowed. An unreadable number allows every version.
-bool readDowngradeLimit(uint32_t& limit) {
+bool readDowngradeLimit(rootfs::Root& root, uint32_t& limit) {
     limit = NO_DOWNGRADE;
-    InFile in(DOWNGRADE_FILE);
+    InFile in(root, DOWNGRADE_FILE);
     if (!in.is_open()) return false;
     limit = 0;
     uint32_t value = 0;
@@ -42,7 +42,7 @@ bool readDowngradeLimit(uint32_t& limit) {
 // Only the first place that holds any package file is used.
 void discoverAll(Installer& installer, PackageFiles& files) {
     struct stat st;
-    const bool ignoreDownloads = rootfs::stat(IGNORE_MARKER, &st) == 0;
+    const bool ignoreDownloads = installer.root.stat(IGNORE_MARKER, &st) == 0;
     if (!ignoreDownloads) discoverPackages(installer, DOWNLOAD_DIR, files);
     if (ignoreDownloads || files.empty()) {
         discoverPackages(installer, UPLOAD_DIR, files);
@@ -141,7 +141,7 @@ std::vector<Package> upgradeFromFlash(Installer& installer, FileManifest& manife
                                       uint32_t allowance, int& status) {
     status = SET_OK;
     uint32_t limit = NO_DOWNGRADE;
-    if (readDowngradeLimit(limit)) allowance |= ADMIT_OLDER;
+    if (readDowngradeLimit(installer.root, limit)) allowance |= ADMIT_OLDER;
 
     PackageFiles files;
     discoverAll(installer, files);
@@ -156,7 +156,7 @@ std::vector<Package> upgradeFromFlash(Installer& installer, FileManifest& manife
     std::vector<Package> installed;
     for (Package* candidate : candidates) {
         const PackageFile& file = static_cast<const PackageFile&>(*candidate);
-        InFile in(file.path);
+        InFile in(installer.root, file.path);
         if (!in.is_open()) continue;
         uint8_t bootFlag = 0;
         status =

@@ -8,12 +8,16 @@
 
 #include <string>
 
+namespace rootfs {
+class Root;
+}
+
 namespace rootfs::detail {
 
 class AtPath {
   public:
     // Trailing slashes are dropped, so "/flash/var/pdb/x/" names "x".
-    explicit AtPath(const std::string& path);
+    AtPath(Root& root, const std::string& path);
     ~AtPath();
     AtPath(const AtPath&) = delete;
     AtPath& operator=(const AtPath&) = delete;
@@ -31,6 +35,6 @@ class AtPath {
 
 // An open that may change the file: below /flash it goes through the checked
 // parent and never follows a link at the last component.
-int openForChange(const std::string& path, int flags, mode_t mode);
+int openForChange(Root& root, const std::string& path, int flags, mode_t mode);
 
 }  // namespace rootfs::detail

@@ -1,3 +1,9 @@
+// What a Batch keeps: descriptors of directories whose way from the root
+// (or from /flash) holds no symbolic link. Such a way only leads elsewhere
+// once a directory on it is removed or renamed, or its permissions change;
+// rmdir, rename of a source that may be a directory and chmod therefore
+// drop everything kept. Removing or replacing a file or a link cannot touch
+// a way that has none, and creating a name cannot either.
 #include "fs/dir_cache.h"
 
 #include <fcntl.h>
@@ -8,40 +14,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fs/fd_io.h"
 #include "fs/flash_guard.h"
-#include "fs/root.h"
-#include "fs/rootfs.h"
 
-namespace rootfs {
+namespace rootfs::detail {
 namespace {
-
-// What a Batch keeps: descriptors of directories whose way from the root
-// (or from /flash) holds no symbolic link. Such a way only leads elsewhere
-// once a directory on it is removed or renamed, or its permissions change;
-// rmdir, rename of a source that may be a directory and chmod therefore
-// drop everything kept. Removing or replacing a file or a link cannot touch
-// a way that has none, and creating a name cannot either.
-struct DirCache {
-    static constexpr int SLOTS = 4;
-    struct Slot {
-        std::string path;      // the directory as the caller named it
-        bool guarded = false;  // reached beneath /flash
-        int fd = -1;
-        unsigned long lastUse = 0;
-    };
-    Slot slots[SLOTS];
-    unsigned long uses = 0;
-    int flashFd = -1;          // "/flash", reached without a link
-    bool flashLinked = false;  // not so reached: changes below it resolve as outside a Batch
-    int depth = 0;
-    unsigned long batch = 0;
-    unsigned long batches = 0;
-};
-
-DirCache& cache() {
-    static DirCache c;
-    return c;
-}
 
 // A directory reached with openat2 when no symbolic link lies on the way;
 // -1 on any failure, after which the caller resolves the usual way.
@@ -59,72 +36,55 @@ int openDirectoryWithoutLinks(int from, const char* path, uint64_t resolve) {
 
 }  // namespace
 
-namespace detail {
+void DirCache::begin() {
+    if (depth_++ == 0) batch_ = ++batches_;
+}
 
-void forgetDirectories() {
-    DirCache& c = cache();
-    for (DirCache::Slot& slot : c.slots) {
+void DirCache::end() {
+    if (--depth_ > 0) return;
+    forget();
+    batch_ = 0;
+}
+
+void DirCache::forget() {
+    for (Slot& slot : slots_) {
         if (slot.fd >= 0) closeKeepErrno(slot.fd);
         slot.fd = -1;
         slot.path.clear();
     }
-    if (c.flashFd >= 0) closeKeepErrno(c.flashFd);
-    c.flashFd = -1;
-    c.flashLinked = false;
+    if (flashFd_ >= 0) closeKeepErrno(flashFd_);
+    flashFd_ = -1;
+    flashLinked_ = false;
 }
 
-bool caching() {
-    return cache().depth > 0 && !withoutOpenat2();
-}
-
-int keptDirectory(const std::string& parent, bool guarded) {
-    DirCache& c = cache();
-    DirCache::Slot* spare = &c.slots[0];
-    for (DirCache::Slot& slot : c.slots) {
+int DirCache::kept(int rootFd, const std::string& parent, bool guarded) {
+    Slot* spare = &slots_[0];
+    for (Slot& slot : slots_) {
         if (slot.fd >= 0 && slot.guarded == guarded && slot.path == parent) {
-            slot.lastUse = ++c.uses;
+            slot.lastUse = ++uses_;
             return slot.fd;
         }
         if (slot.fd < 0 || (spare->fd >= 0 && slot.lastUse < spare->lastUse)) spare = &slot;
     }
     int fd = -1;
     if (guarded) {
-        if (c.flashLinked) return -1;
-        if (c.flashFd < 0)
-            c.flashFd = openDirectoryWithoutLinks(rootFd(), "/flash", RESOLVE_IN_ROOT);
-        if (c.flashFd < 0) {
-            c.flashLinked = true;
+        if (flashLinked_) return -1;
+        if (flashFd_ < 0) flashFd_ = openDirectoryWithoutLinks(rootFd, "/flash", RESOLVE_IN_ROOT);
+        if (flashFd_ < 0) {
+            flashLinked_ = true;
             return -1;
         }
-        fd = openDirectoryWithoutLinks(c.flashFd, belowFlashPart(parent).c_str(), RESOLVE_BENEATH);
+        fd = openDirectoryWithoutLinks(flashFd_, belowFlashPart(parent).c_str(), RESOLVE_BENEATH);
     } else {
-        fd = openDirectoryWithoutLinks(rootFd(), parent.c_str(), RESOLVE_IN_ROOT);
+        fd = openDirectoryWithoutLinks(rootFd, parent.c_str(), RESOLVE_IN_ROOT);
     }
     if (fd < 0) return -1;
     if (spare->fd >= 0) ::close(spare->fd);
     spare->path = parent;
     spare->guarded = guarded;
     spare->fd = fd;
-    spare->lastUse = ++c.uses;
+    spare->lastUse = ++uses_;
     return fd;
 }
 
-}  // namespace detail
-
-Batch::Batch() {
-    DirCache& c = cache();
-    if (c.depth++ == 0) c.batch = ++c.batches;
-}
-
-Batch::~Batch() {
-    DirCache& c = cache();
-    if (--c.depth > 0) return;
-    detail::forgetDirectories();
-    c.batch = 0;
-}
-
-unsigned long batchId() {
-    return cache().batch;
-}
-
-}  // namespace rootfs
+}  // namespace rootfs::detail

@@ -6,18 +6,18 @@
 
 #include "fs/rootfs.h"
 
-EnterRootResult enterRoot(const std::string& root) {
+EnterRootResult enterRoot(rootfs::Root& root, const std::string& dir) {
     // Relative paths never depend on where the installer was started.
-    if (root.empty()) {
+    if (dir.empty()) {
         ::chdir("/");
         return EnterRootResult::Chrooted;
     }
-    if (::chroot(root.c_str()) == 0) {
+    if (::chroot(dir.c_str()) == 0) {
         ::chdir("/");
-        rootfs::setRoot("/");
+        root.setDirectory("/");
         return EnterRootResult::Chrooted;
     }
-    if (errno == EPERM && rootfs::setRoot(root)) {
+    if (errno == EPERM && root.setDirectory(dir)) {
         ::chdir("/");
         return EnterRootResult::InsideLayer;
     }

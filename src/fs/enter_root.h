@@ -3,11 +3,13 @@
 
 #include <string>
 
+#include "fs/rootfs.h"
+
 enum class EnterRootResult { Chrooted, InsideLayer, Failed };
 
-// chroot into `root` and make the file layer's root "/"; when chroot is not
-// permitted (EPERM, an unprivileged user) the file layer resolves every path
-// inside `root` instead, with the same effect. On any other failure nothing
-// is entered and errno tells chroot's reason. An empty `root` keeps the
+// chroot into `dir` and make `root` the process's own root "/"; when chroot
+// is not permitted (EPERM, an unprivileged user) `root` resolves every path
+// inside `dir` instead, with the same effect. On any other failure nothing
+// is entered and errno tells chroot's reason. An empty `dir` keeps the
 // current root and only changes to its top directory.
-EnterRootResult enterRoot(const std::string& root);
+EnterRootResult enterRoot(rootfs::Root& root, const std::string& dir);

@@ -10,11 +10,11 @@ namespace rootfs::faults {
 
 enum Op : unsigned {
     WRITE = 1,     // each write system call of a stream or file copy
-    RENAME = 2,    // rootfs::rename
-    MKDIR = 4,     // rootfs::mkdir
-    CREATE = 8,    // rootfs::open with O_CREAT, rootfs::mkstemp
-    UNLINK = 16,   // rootfs::unlink
-    SYMLINK = 32,  // rootfs::symlink
+    RENAME = 2,    // Root::rename
+    MKDIR = 4,     // Root::mkdir
+    CREATE = 8,    // Root::open with O_CREAT, Root::mkstemp
+    UNLINK = 16,   // Root::unlink
+    SYMLINK = 32,  // Root::symlink
 };
 
 // True (errno set) when this operation of kind `op` is to fail.

@@ -46,4 +46,10 @@ bool writeAll(int fd, const void* buf, size_t n) {
     return true;
 }
 
+void closeKeepErrno(int fd) {
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+}
+
 }  // namespace rootfs

@@ -18,4 +18,7 @@ ssize_t readFull(int fd, void* buf, size_t n);
 // Writes all `n` bytes. False (errno set) on error.
 bool writeAll(int fd, const void* buf, size_t n);
 
+// close() that leaves errno as it was, after a failure already set it.
+void closeKeepErrno(int fd);
+
 }  // namespace rootfs

@@ -224,8 +224,8 @@ bool FdStreamBuf::close() {
 
 // Files.
 
-bool InFile::open(const std::string& path) {
-    int fd = rootfs::open(path, O_RDONLY);
+bool InFile::open(rootfs::Root& root, const std::string& path) {
+    int fd = root.open(path, O_RDONLY);
     if (fd < 0) {
         setstate(std::ios::failbit);
         return false;
@@ -235,8 +235,8 @@ bool InFile::open(const std::string& path) {
     return true;
 }
 
-bool OutFile::open(const std::string& path, int flags, mode_t mode) {
-    int fd = rootfs::open(path, flags, mode);
+bool OutFile::open(rootfs::Root& root, const std::string& path, int flags, mode_t mode) {
+    int fd = root.open(path, flags, mode);
     if (fd < 0) {
         setstate(std::ios::failbit);
         return false;

@@ -9,6 +9,10 @@
 #include <streambuf>
 #include <string>
 
+namespace rootfs {
+class Root;
+}
+
 // Stream buffer over a descriptor it owns. Input: buffered reads, put-back,
 // relative and absolute seeks. Output: buffered writes, flushed on sync and
 // close.
@@ -58,8 +62,8 @@ class FdStreamBuf : public std::streambuf {
 class InFile : public std::istream {
   public:
     InFile() : std::istream(&buf_) { setstate(std::ios::failbit); }
-    explicit InFile(const std::string& path) : InFile() { open(path); }
-    bool open(const std::string& path);
+    InFile(rootfs::Root& root, const std::string& path) : InFile() { open(root, path); }
+    bool open(rootfs::Root& root, const std::string& path);
     bool is_open() const { return buf_.isOpen(); }
     void close() { buf_.close(); }
     FdStreamBuf* fdbuf() { return &buf_; }
@@ -72,12 +76,12 @@ class InFile : public std::istream {
 class OutFile : public std::ostream {
   public:
     OutFile() : std::ostream(&buf_) { setstate(std::ios::failbit); }
-    explicit OutFile(const std::string& path, int flags = O_WRONLY | O_CREAT | O_TRUNC,
-                     mode_t mode = 0666)
+    OutFile(rootfs::Root& root, const std::string& path, int flags = O_WRONLY | O_CREAT | O_TRUNC,
+            mode_t mode = 0666)
         : OutFile() {
-        open(path, flags, mode);
+        open(root, path, flags, mode);
     }
-    bool open(const std::string& path, int flags = O_WRONLY | O_CREAT | O_TRUNC,
+    bool open(rootfs::Root& root, const std::string& path, int flags = O_WRONLY | O_CREAT | O_TRUNC,
               mode_t mode = 0666);
     // Takes over an open descriptor.
     void attach(int fd);

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "fs/root.h"
+#include "fs/fd_io.h"
 #include "fs/rootfs.h"
 
 namespace rootfs::detail {
@@ -24,11 +24,11 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 
 // True when the directory `dir` is /flash or lies below it: its ".." chain
 // meets /flash before the root.
-bool liesInFlash(int dir) {
-    int flashFd = openPath("/flash", O_PATH | O_DIRECTORY, 0);
+bool liesInFlash(Root& root, int dir) {
+    int flashFd = root.openPath("/flash", O_PATH | O_DIRECTORY, 0);
     if (flashFd < 0) return false;
     struct stat flash, top, here;
-    bool known = ::fstat(flashFd, &flash) == 0 && ::fstat(rootFd(), &top) == 0;
+    bool known = ::fstat(flashFd, &flash) == 0 && ::fstat(root.fd(), &top) == 0;
     ::close(flashFd);
     if (!known) return false;
     int fd = ::openat(dir, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -50,12 +50,12 @@ bool liesInFlash(int dir) {
 // Resolves `parent` with openat2 beneath /flash's own descriptor: one call
 // for the usual path without links that leave. -1 with EXDEV when a link is
 // absolute or leads out, ENOSYS without openat2.
-int openBeneathFlash(const std::string& parent) {
-    if (withoutOpenat2()) {
+int openBeneathFlash(Root& root, const std::string& parent) {
+    if (root.withoutOpenat2()) {
         errno = ENOSYS;
         return -1;
     }
-    int flashFd = openPath("/flash", O_PATH | O_DIRECTORY, 0);
+    int flashFd = root.openPath("/flash", O_PATH | O_DIRECTORY, 0);
     if (flashFd < 0) return -1;
     struct open_how how;
     std::memset(&how, 0, sizeof how);
@@ -101,15 +101,15 @@ std::string belowFlashPart(const std::string& path) {
     return rest.empty() ? "." : rest;
 }
 
-int openFlashParent(const std::string& parent) {
-    int fd = openBeneathFlash(parent);
+int openFlashParent(Root& root, const std::string& parent) {
+    int fd = openBeneathFlash(root, parent);
     if (fd >= 0) return fd;
     if (errno != EXDEV && errno != ENOSYS && errno != EAGAIN) return -1;
     // A link on the way is absolute or leaves: follow it and see where the
     // directory lies (an absolute link within /flash is fine).
-    fd = openPath(parent, O_PATH | O_DIRECTORY, 0);
+    fd = root.openPath(parent, O_PATH | O_DIRECTORY, 0);
     if (fd < 0) return -1;
-    if (liesInFlash(fd)) return fd;
+    if (liesInFlash(root, fd)) return fd;
     ::close(fd);
     errno = ELOOP;
     return -1;

@@ -10,6 +10,10 @@
 
 #include <string>
 
+namespace rootfs {
+class Root;
+}
+
 namespace rootfs::detail {
 
 // Lexically below /flash: the first component (empty and "." ones skipped)
@@ -19,6 +23,6 @@ bool belowFlash(const std::string& path);
 std::string belowFlashPart(const std::string& path);
 // The parent directory of a path below /flash; -1 with ELOOP when it lies
 // outside /flash.
-int openFlashParent(const std::string& parent);
+int openFlashParent(Root& root, const std::string& parent);
 
 }  // namespace rootfs::detail

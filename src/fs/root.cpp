@@ -1,5 +1,6 @@
-#include "fs/root.h"
-
+// Resolution in the root: openat2 with RESOLVE_IN_ROOT inside a root of our
+// own, or plain path calls (the process's own root, or a kernel without
+// openat2).
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/syscall.h>
@@ -9,61 +10,36 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fs/dir_cache.h"
 #include "fs/faults.h"
+#include "fs/fd_io.h"
 #include "fs/rootfs.h"
 
 namespace rootfs {
-namespace {
+
+Root::~Root() {
+    dirs_.forget();
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool Root::withoutOpenat2() const {
+    return noOpenat2_ || faults::openat2Disabled();
+}
 
 // When the root is "/" (the process's own root, also after a chroot) plain
 // path calls resolve exactly as RESOLVE_IN_ROOT would, with one system call
 // per operation, so the layer uses them.
-struct Root {
-    int fd = -1;
-    std::string path = "/";  // host path, absolute, no trailing "/"
-    bool isProcessRoot = true;
-    bool noOpenat2 = false;  // kernel without openat2: plain paths below the root
-};
-
-Root& root() {
-    static Root r;
-    return r;
+bool Root::resolvesInRoot() const {
+    return !isProcessRoot_ && !withoutOpenat2();
 }
 
-unsigned long changes = 0;
-
-}  // namespace
-
-namespace detail {
-
-bool withoutOpenat2() {
-    return root().noOpenat2 || faults::openat2Disabled();
-}
-
-bool resolvesInRoot() {
-    return !root().isProcessRoot && !withoutOpenat2();
-}
-
-void closeKeepErrno(int fd) {
-    int saved = errno;
-    ::close(fd);
-    errno = saved;
-}
-
-void noteChange() {
-    ++changes;
-}
-
-std::string hostPath(const std::string& path) {
-    const Root& r = root();
-    std::string out = r.isProcessRoot ? std::string() : r.path;
+std::string Root::hostPath(const std::string& path) const {
+    std::string out = isProcessRoot_ ? std::string() : path_;
     if (path.empty() || path[0] != '/') out += '/';
     out += path;
     return out;
 }
 
-int openInRoot(const char* path, int flags, mode_t mode) {
+int Root::openInRoot(const char* path, int flags, mode_t mode) {
     struct open_how how;
     std::memset(&how, 0, sizeof how);
     how.flags = uint64_t(unsigned(flags | O_CLOEXEC));
@@ -71,14 +47,14 @@ int openInRoot(const char* path, int flags, mode_t mode) {
     if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) how.mode = mode;
     how.resolve = RESOLVE_IN_ROOT;
     for (int attempt = 0;; ++attempt) {
-        long fd = ::syscall(SYS_openat2, rootFd(), path, &how, sizeof how);
+        long fd = ::syscall(SYS_openat2, this->fd(), path, &how, sizeof how);
         if (fd >= 0) return int(fd);
         // EAGAIN: a rename elsewhere raced the lookup of ".."; repeating is safe.
         if (errno != EAGAIN || attempt >= 8) return -1;
     }
 }
 
-int openPath(const std::string& path, int flags, mode_t mode) {
+int Root::openPath(const std::string& path, int flags, mode_t mode) {
     if (path.empty()) {
         errno = ENOENT;
         return -1;
@@ -87,40 +63,32 @@ int openPath(const std::string& path, int flags, mode_t mode) {
     return ::open(hostPath(path).c_str(), flags | O_CLOEXEC, mode);
 }
 
-}  // namespace detail
-
-bool setRoot(const std::string& dir) {
+bool Root::setDirectory(const std::string& dir) {
     int fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
-    detail::forgetDirectories();
-    ++changes;
-    Root& r = root();
-    if (r.fd >= 0) ::close(r.fd);
-    r.fd = fd;
+    dirs_.forget();
+    ++changes_;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
     // An absolute host path, so the plain-path fallback survives a chdir.
     char* real = ::realpath(dir.c_str(), nullptr);
-    r.path = real ? real : dir;
+    path_ = real ? real : dir;
     std::free(real);
-    r.isProcessRoot = r.path == "/";
-    r.noOpenat2 = false;
-    if (!r.isProcessRoot) {
-        int probe = detail::openInRoot(".", O_PATH | O_DIRECTORY, 0);
+    isProcessRoot_ = path_ == "/";
+    noOpenat2_ = false;
+    if (!isProcessRoot_) {
+        int probe = openInRoot(".", O_PATH | O_DIRECTORY, 0);
         if (probe >= 0)
             ::close(probe);
         else if (errno == ENOSYS)
-            r.noOpenat2 = true;
+            noOpenat2_ = true;
     }
     return true;
 }
 
-int rootFd() {
-    Root& r = root();
-    if (r.fd < 0) r.fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return r.fd;
-}
-
-unsigned long changeCount() {
-    return changes;
+int Root::fd() {
+    if (fd_ < 0) fd_ = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return fd_;
 }
 
 }  // namespace rootfs

@@ -1,5 +1,5 @@
 // The operations of the file layer (see rootfs.h): each resolves its path
-// in the root (root.h), below /flash through the checked parent
+// in the root (root.cpp), below /flash through the checked parent
 // (flash_guard.h), inside a Batch through a kept directory (dir_cache.h).
 #include "fs/rootfs.h"
 
@@ -12,10 +12,9 @@
 #include <cstdio>
 
 #include "fs/at_path.h"
-#include "fs/dir_cache.h"
 #include "fs/faults.h"
+#include "fs/fd_io.h"
 #include "fs/flash_guard.h"
-#include "fs/root.h"
 
 #ifndef SYS_fchmodat2
 #define SYS_fchmodat2 452  // same number on every architecture
@@ -27,7 +26,19 @@ using namespace detail;
 
 namespace {
 
-int statWith(const std::string& path, struct stat* st, int openFlags) {
+// An O_PATH descriptor cannot be given to fchmod: fchmodat2 takes it with
+// AT_EMPTY_PATH; older kernels take its name under /proc.
+int chmodDescriptor(int fd, mode_t mode) {
+    if (::syscall(SYS_fchmodat2, fd, "", mode, AT_EMPTY_PATH) == 0) return 0;
+    if (errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return -1;
+    char name[48];
+    std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+    return ::chmod(name, mode);
+}
+
+}  // namespace
+
+int Root::statWith(const std::string& path, struct stat* st, int openFlags) {
     if (!resolvesInRoot()) {
         if (path.empty()) {
             errno = ENOENT;
@@ -43,33 +54,21 @@ int statWith(const std::string& path, struct stat* st, int openFlags) {
     return rc;
 }
 
-// An O_PATH descriptor cannot be given to fchmod: fchmodat2 takes it with
-// AT_EMPTY_PATH; older kernels take its name under /proc.
-int chmodDescriptor(int fd, mode_t mode) {
-    if (::syscall(SYS_fchmodat2, fd, "", mode, AT_EMPTY_PATH) == 0) return 0;
-    if (errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return -1;
-    char name[48];
-    std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
-    return ::chmod(name, mode);
-}
-
-}  // namespace
-
-int open(const std::string& path, int flags, mode_t mode) {
+int Root::open(const std::string& path, int flags, mode_t mode) {
     if ((flags & O_CREAT) && faults::hit(faults::CREATE)) return -1;
     if ((flags & (O_CREAT | O_TRUNC)) || (flags & O_ACCMODE) != O_RDONLY) noteChange();
-    return openForChange(path, flags, mode);
+    return openForChange(*this, path, flags, mode);
 }
 
-int stat(const std::string& path, struct stat* st) {
+int Root::stat(const std::string& path, struct stat* st) {
     return statWith(path, st, 0);
 }
 
-int lstat(const std::string& path, struct stat* st) {
+int Root::lstat(const std::string& path, struct stat* st) {
     return statWith(path, st, O_NOFOLLOW);
 }
 
-int statfs(const std::string& path, struct statfs* st) {
+int Root::statfs(const std::string& path, struct statfs* st) {
     if (!resolvesInRoot()) {
         if (path.empty()) {
             errno = ENOENT;
@@ -84,82 +83,78 @@ int statfs(const std::string& path, struct statfs* st) {
     return rc;
 }
 
-bool exists(const std::string& path) {
+bool Root::exists(const std::string& path) {
     struct stat st;
     return stat(path, &st) == 0;
 }
 
-namespace {
-
-int renameAt(const std::string& from, const std::string& to, bool mayMoveDirectory) {
+int Root::renameAt(const std::string& from, const std::string& to, bool mayMoveDirectory) {
     if (faults::hit(faults::RENAME)) return -1;
     noteChange();
     int rc = -1;
     {
-        AtPath a(from);
+        AtPath a(*this, from);
         if (!a.ok()) return -1;
-        AtPath b(to);
+        AtPath b(*this, to);
         if (!b.ok()) return -1;
         rc = ::renameat(a.dir(), a.name(), b.dir(), b.name());
     }
     // A directory moved (or one replaced by it) changes the ways through it.
-    if (rc == 0 && mayMoveDirectory) forgetDirectories();
+    if (rc == 0 && mayMoveDirectory) dirs_.forget();
     return rc;
 }
 
-}  // namespace
-
-int rename(const std::string& from, const std::string& to) {
+int Root::rename(const std::string& from, const std::string& to) {
     return renameAt(from, to, true);
 }
 
-int renameFile(const std::string& from, const std::string& to) {
+int Root::renameFile(const std::string& from, const std::string& to) {
     return renameAt(from, to, false);
 }
 
-int unlink(const std::string& path) {
+int Root::unlink(const std::string& path) {
     if (faults::hit(faults::UNLINK)) return -1;
     noteChange();
-    AtPath at(path);
+    AtPath at(*this, path);
     if (!at.ok()) return -1;
     return ::unlinkat(at.dir(), at.name(), 0);
 }
 
-int rmdir(const std::string& path) {
+int Root::rmdir(const std::string& path) {
     noteChange();
     int rc = -1;
     {
-        AtPath at(path);
+        AtPath at(*this, path);
         if (!at.ok()) return -1;
         rc = ::unlinkat(at.dir(), at.name(), AT_REMOVEDIR);
     }
-    if (rc == 0) forgetDirectories();
+    if (rc == 0) dirs_.forget();
     return rc;
 }
 
-int mkdir(const std::string& path, mode_t mode) {
+int Root::mkdir(const std::string& path, mode_t mode) {
     if (faults::hit(faults::MKDIR)) return -1;
     noteChange();
-    AtPath at(path);
+    AtPath at(*this, path);
     if (!at.ok()) return -1;
     return ::mkdirat(at.dir(), at.name(), mode);
 }
 
-int symlink(const std::string& text, const std::string& path) {
+int Root::symlink(const std::string& text, const std::string& path) {
     if (faults::hit(faults::SYMLINK)) return -1;
     noteChange();
-    AtPath at(path);
+    AtPath at(*this, path);
     if (!at.ok()) return -1;
     return ::symlinkat(text.c_str(), at.dir(), at.name());
 }
 
-int chmod(const std::string& path, mode_t mode) {
+int Root::chmod(const std::string& path, mode_t mode) {
     // Permissions of a directory decide who may pass it.
     noteChange();
-    forgetDirectories();
+    dirs_.forget();
     if (belowFlash(path)) {
         // Only the file itself: a link at the last component is refused.
-        AtPath at(path);
+        AtPath at(*this, path);
         struct stat st;
         if (!at.ok() || ::fstatat(at.dir(), at.name(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
         if (S_ISLNK(st.st_mode)) {
@@ -182,14 +177,14 @@ int chmod(const std::string& path, mode_t mode) {
     return rc;
 }
 
-int truncateCreate(const std::string& path, mode_t mode) {
+int Root::truncateCreate(const std::string& path, mode_t mode) {
     // A marker is made where it is named, never through a link planted there.
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, mode);
     if (fd < 0) return -1;
     return ::close(fd);
 }
 
-bool listDirectory(const std::string& path, std::vector<std::string>& names) {
+bool Root::listDirectory(const std::string& path, std::vector<std::string>& names) {
     names.clear();
     int fd = openPath(path, O_RDONLY | O_DIRECTORY, 0);
     if (fd < 0) return false;
@@ -208,12 +203,6 @@ bool listDirectory(const std::string& path, std::vector<std::string>& names) {
     ::closedir(dir);
     errno = readError;
     return readError == 0;
-}
-
-off_t fileSize(int fd) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return -1;
-    return st.st_size;
 }
 
 }  // namespace rootfs

@@ -10,7 +10,6 @@
 
 #include "fs/at_path.h"
 #include "fs/faults.h"
-#include "fs/root.h"
 #include "fs/rootfs.h"
 
 namespace rootfs {
@@ -35,7 +34,7 @@ uint64_t nextRandom() {
 
 }  // namespace
 
-int mkstemp(std::string& pattern) {
+int Root::mkstemp(std::string& pattern) {
     static const char LETTERS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     constexpr size_t SUFFIX = 6;
     constexpr int ATTEMPTS = 100;
@@ -45,7 +44,7 @@ int mkstemp(std::string& pattern) {
         return -1;
     }
     if (faults::hit(faults::CREATE)) return -1;
-    detail::noteChange();
+    noteChange();
     std::string name = pattern;
     for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
         uint64_t bits = nextRandom();
@@ -53,7 +52,7 @@ int mkstemp(std::string& pattern) {
             name[i] = LETTERS[bits % 62];
             bits /= 62;
         }
-        int fd = detail::openForChange(name, O_RDWR | O_CREAT | O_EXCL, 0600);
+        int fd = detail::openForChange(*this, name, O_RDWR | O_CREAT | O_EXCL, 0600);
         if (fd >= 0) {
             pattern = name;
             return fd;

@@ -41,7 +41,7 @@ bool stagePackagesChanged(Installer& installer, FileManifest& manifest) {
 bool saveChanges(Installer& installer, FileManifest& manifest) {
     if (manifest.save(SAVED_MANIFEST)) return true;
     installer.error("could not create %s: %s", SAVED_MANIFEST, std::strerror(errno));
-    rootfs::unlink(SAVED_MANIFEST);
+    installer.root.unlink(SAVED_MANIFEST);
     manifest.cancel();
     return false;
 }
@@ -79,14 +79,14 @@ int runShow(Installer& installer) {
 }
 
 int runCleanup(Installer& installer) {
-    FileManifest manifest(installer.console, applyRank);
+    FileManifest manifest(installer.root, installer.console, applyRank);
     cleanupPackages(installer, manifest);
     return manifest.apply(false) ? 0 : applyFailureStatus(manifest);
 }
 
 int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions& options,
                  std::istream& input) {
-    OutFile image(STDIN_IMAGE_FILE);
+    OutFile image(installer.root, STDIN_IMAGE_FILE);
     if (!image.is_open()) {
         installer.console.print("ERROR: could not open image\n");
         return -1;
@@ -159,8 +159,8 @@ int runNormalPass(Installer& installer, FileManifest& manifest, const RunOptions
 int runInstaller(Installer& installer, int argc, char** argv) {
     RunOptions options;
     int exitStatus = 0;
-    if (!parseOptions(installer.console, argc, argv, options, exitStatus)) return exitStatus;
-    if (enterRoot(options.root) == EnterRootResult::Failed) {
+    if (!parseOptions(installer, argc, argv, options, exitStatus)) return exitStatus;
+    if (enterRoot(installer.root, options.root) == EnterRootResult::Failed) {
         installer.console.systemError("chroot", errno);
         return 1;
     }
@@ -168,7 +168,7 @@ int runInstaller(Installer& installer, int argc, char** argv) {
     PackageDatabase::open(installer, options.quiet, arch ? arch : "i386");
     if (options.show) return runShow(installer);
     if (options.cleanup) return runCleanup(installer);
-    FileManifest manifest(installer.console, applyRank);
+    FileManifest manifest(installer.root, installer.console, applyRank);
     applySchedule(installer, manifest, 1);
     if (options.fromStdin) {
         FdStreamBuf input(0, std::ios::in);

@@ -8,8 +8,9 @@
 #include "pdb/layout.h"
 #include "txn/manifest.h"
 
-int commitSavedManifest(Console& console) {
-    FileManifest manifest(console, applyRank);
+int commitSavedManifest(Installer& installer) {
+    Console& console = installer.console;
+    FileManifest manifest(installer.root, console, applyRank);
     manifest.load(SAVED_MANIFEST);
     console.print("finishing install... ");
     const bool applied = manifest.apply(true);
@@ -18,14 +19,16 @@ int commitSavedManifest(Console& console) {
     return applied ? 0 : applyFailureStatus(manifest);
 }
 
-void cancelSavedManifest(Console& console) {
-    FileManifest manifest(console, applyRank);
+void cancelSavedManifest(Installer& installer) {
+    FileManifest manifest(installer.root, installer.console, applyRank);
     manifest.load(SAVED_MANIFEST);
     manifest.cancel();
-    rootfs::unlink(SAVED_MANIFEST);
+    installer.root.unlink(SAVED_MANIFEST);
 }
 
-bool parseOptions(Console& console, int argc, char** argv, RunOptions& options, int& exitStatus) {
+bool parseOptions(Installer& installer, int argc, char** argv, RunOptions& options,
+                  int& exitStatus) {
+    Console& console = installer.console;
     exitStatus = 0;
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
@@ -50,10 +53,10 @@ bool parseOptions(Console& console, int argc, char** argv, RunOptions& options, 
         } else if (is("-b") || is("--force") || is("--noupgrade") || is("-i")) {
             // Accepted for compatibility; no effect.
         } else if (is("--commit")) {
-            exitStatus = commitSavedManifest(console);
+            exitStatus = commitSavedManifest(installer);
             return false;
         } else if (is("--cancel")) {
-            cancelSavedManifest(console);
+            cancelSavedManifest(installer);
             return false;
         } else if (is("--show")) {
             options.show = true;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-class Console;
+class Installer;
 
 struct RunOptions {
     bool cleanup = false;
@@ -19,11 +19,12 @@ struct RunOptions {
 
 // Reads the options. Returns false when the program must end now with
 // `exitStatus` (usage printed, "--commit" or "--cancel" carried out).
-bool parseOptions(Console& console, int argc, char** argv, RunOptions& options, int& exitStatus);
+bool parseOptions(Installer& installer, int argc, char** argv, RunOptions& options,
+                  int& exitStatus);
 
 constexpr const char* USAGE_LINE = "usage: installer [-q] [-r <root>] [-]";
 
 // "--commit": apply the saved manifest, returning the exit status (0, or
 // that of a failed apply); "--cancel": throw it away.
-int commitSavedManifest(Console& console);
-void cancelSavedManifest(Console& console);
+int commitSavedManifest(Installer& installer);
+void cancelSavedManifest(Installer& installer);

@@ -37,6 +37,7 @@ class Console final : public ApplyReport {
     uint8_t quiet = 0;
     std::string progressLine;           // on screen now; "" when none
     std::vector<std::string> messages;  // every printed line, for the log
+    bool logReserved = false;           // the log's room was taken at the start
     ProgressBarState bar;
 
     // A line with `prefix` ("WARNING: ", or none), printed above the

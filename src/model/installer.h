@@ -1,6 +1,6 @@
-// The context of one run, owned by the run and handed down: the system
-// architecture, the router's flagged state, every known package in load
-// order, and the console.
+// The context of one run, owned by the run and handed down: the root that
+// every path is named in, the system architecture, the router's flagged
+// state, every known package in load order, and the console.
 #pragma once
 
 #include <cstdarg>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/rootfs.h"
 #include "model/console.h"
 #include "model/package.h"
 
@@ -18,6 +19,7 @@ class Installer {
     Installer(const Installer&) = delete;
     Installer& operator=(const Installer&) = delete;
 
+    rootfs::Root root;
     std::string arch;
     // Non-zero when the router is in flagged state.
     uint8_t flagged = 0;

@@ -9,8 +9,6 @@
 #include "fs/fd_stream.h"
 #include "model/installer.h"
 
-bool postLogReserved = false;
-
 namespace {
 
 constexpr const char* POSTLOG_PATH = "/flash/postlog";
@@ -19,7 +17,7 @@ constexpr size_t RESERVED_BYTES = 4096;
 // Appends each line of the old log that ends in a newline; an unterminated
 // last line (such as the zeros of an unfinished reservation) is dropped.
 void readOldLines(Installer& installer) {
-    InFile in(POSTLOG_PATH);
+    InFile in(installer.root, POSTLOG_PATH);
     if (!in.is_open()) return;
     std::string pending;
     char block[16384];
@@ -43,19 +41,20 @@ void readOldLines(Installer& installer) {
 void reservePostLog(Installer& installer) {
     readOldLines(installer);
     {
-        OutFile out(POSTLOG_PATH);
+        OutFile out(installer.root, POSTLOG_PATH);
         const std::string zeros(RESERVED_BYTES, '\0');
         out.write(zeros.data(), std::streamsize(zeros.size()));
         out.close();
     }
-    postLogReserved = true;
+    installer.console.logReserved = true;
 }
 
 void writePostLog(Installer& installer) {
-    if (!postLogReserved && installer.console.messages.empty()) return;
+    const bool reserved = installer.console.logReserved;
+    if (!reserved && installer.console.messages.empty()) return;
     // After a reservation the old lines are among the messages already.
-    int mode = postLogReserved ? O_TRUNC : O_APPEND;
-    OutFile out(POSTLOG_PATH, O_WRONLY | O_CREAT | mode);
+    int mode = reserved ? O_TRUNC : O_APPEND;
+    OutFile out(installer.root, POSTLOG_PATH, O_WRONLY | O_CREAT | mode);
     ::sync();
     std::string text;
     for (const std::string& line : installer.console.messages) {

@@ -4,7 +4,5 @@
 
 class Installer;
 
-extern bool postLogReserved;
-
 void reservePostLog(Installer& installer);
 void writePostLog(Installer& installer);

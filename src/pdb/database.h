@@ -17,7 +17,8 @@ class PackageDatabase {
     static bool writeRecord(Installer& installer, InstalledPackage& package,
                             FileManifest& manifest);
     static void removeRecord(InstalledPackage& package, FileManifest& manifest);
-    static bool readRefFile(const std::string& path, std::vector<PackageRef>& out, bool withWeight);
+    static bool readRefFile(rootfs::Root& root, const std::string& path,
+                            std::vector<PackageRef>& out, bool withWeight);
 
     // The state files "enabled"/"disabled": staged with their one line
     // ("user" or "auto"), or staged for removal. False (errno set) when the
@@ -26,7 +27,7 @@ class PackageDatabase {
 
     // Loading at start-up.
     static void open(Installer& installer, bool quiet, const std::string& arch);
-    static void readRecordState(InstalledPackage& record);
+    static void readRecordState(rootfs::Root& root, InstalledPackage& record);
 };
 
 // The installed file that a "files" entry names: an entry beginning with

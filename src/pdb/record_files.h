@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "fs/rootfs.h"
 #include "model/version.h"
 
 // Longest name kept from a word of a database file; package names are at
@@ -18,16 +19,19 @@ constexpr size_t MAX_PATH_LENGTH = 4096;
 
 // "version": two unsigned numbers. False when either cannot be read (also
 // when the file is missing); the outputs are then left unchanged.
-bool readVersionFile(const std::string& path, Version& version, uint32_t& buildTime);
+bool readVersionFile(rootfs::Root& root, const std::string& path, Version& version,
+                     uint32_t& buildTime);
 // The first word of the file, cut to `maxLength`. False when the file cannot
 // be opened or holds no word.
-bool readFirstWord(const std::string& path, std::string& word, size_t maxLength);
+bool readFirstWord(rootfs::Root& root, const std::string& path, std::string& word,
+                   size_t maxLength);
 // "files": each non-empty line, with "/" put before it unless it begins with
 // one. False when the file cannot be opened.
-bool readFileList(const std::string& path, std::set<std::string>& files);
+bool readFileList(rootfs::Root& root, const std::string& path, std::set<std::string>& files);
 // The first line of a state file. False when the file cannot be opened; an
 // empty file gives an empty line. `exact` is false when the line was longer
 // than `maxLength` and has been cut.
-bool readFirstLine(const std::string& path, std::string& line, size_t maxLength, bool& exact);
+bool readFirstLine(rootfs::Root& root, const std::string& path, std::string& line, size_t maxLength,
+                   bool& exact);
 // True when the file can be opened for reading.
-bool canOpen(const std::string& path);
+bool canOpen(rootfs::Root& root, const std::string& path);

@@ -7,8 +7,9 @@
 #include "pdb/record_files.h"
 #include "pdb/text_scanner.h"
 
-bool readVersionFile(const std::string& path, Version& version, uint32_t& buildTime) {
-    InFile in(path);
+bool readVersionFile(rootfs::Root& root, const std::string& path, Version& version,
+                     uint32_t& buildTime) {
+    InFile in(root, path);
     if (!in.is_open()) return false;
     TextScanner scan(in.rdbuf());
     uint32_t v, time;
@@ -18,9 +19,9 @@ bool readVersionFile(const std::string& path, Version& version, uint32_t& buildT
     return true;
 }
 
-bool PackageDatabase::readRefFile(const std::string& path, std::vector<PackageRef>& out,
-                                  bool withWeight) {
-    InFile in(path);
+bool PackageDatabase::readRefFile(rootfs::Root& root, const std::string& path,
+                                  std::vector<PackageRef>& out, bool withWeight) {
+    InFile in(root, path);
     if (!in.is_open()) return true;
     TextScanner scan(in.rdbuf());
     PackageRef ref;
@@ -33,15 +34,16 @@ bool PackageDatabase::readRefFile(const std::string& path, std::vector<PackageRe
     return true;
 }
 
-bool readFirstWord(const std::string& path, std::string& word, size_t maxLength) {
-    InFile in(path);
+bool readFirstWord(rootfs::Root& root, const std::string& path, std::string& word,
+                   size_t maxLength) {
+    InFile in(root, path);
     if (!in.is_open()) return false;
     TextScanner scan(in.rdbuf());
     return scan.readWord(word, maxLength);
 }
 
-bool readFileList(const std::string& path, std::set<std::string>& files) {
-    InFile in(path);
+bool readFileList(rootfs::Root& root, const std::string& path, std::set<std::string>& files) {
+    InFile in(root, path);
     if (!in.is_open()) return false;
     TextScanner scan(in.rdbuf());
     std::string line;
@@ -55,8 +57,9 @@ bool readFileList(const std::string& path, std::set<std::string>& files) {
     return true;
 }
 
-bool readFirstLine(const std::string& path, std::string& line, size_t maxLength, bool& exact) {
-    InFile in(path);
+bool readFirstLine(rootfs::Root& root, const std::string& path, std::string& line, size_t maxLength,
+                   bool& exact) {
+    InFile in(root, path);
     if (!in.is_open()) return false;
     TextScanner scan(in.rdbuf());
     bool truncated = false;
@@ -65,8 +68,8 @@ bool readFirstLine(const std::string& path, std::string& line, size_t maxLength,
     return true;
 }
 
-bool canOpen(const std::string& path) {
-    int fd = rootfs::open(path, O_RDONLY | O_CLOEXEC);
+bool canOpen(rootfs::Root& root, const std::string& path) {
+    int fd = root.open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     ::close(fd);
     return true;

@@ -8,9 +8,9 @@ namespace {
 
 // Extraction only ever installs regular files, so an entry that names a
 // directory comes from a damaged list; removing it would empty the directory.
-bool namesDirectory(const std::string& path) {
+bool namesDirectory(rootfs::Root& root, const std::string& path) {
     struct stat st;
-    return rootfs::lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    return root.lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -18,7 +18,7 @@ bool namesDirectory(const std::string& path) {
 void PackageDatabase::removeRecord(InstalledPackage& package, FileManifest& manifest) {
     for (const std::string& entry : package.files) {
         std::string path = installedFilePath(entry);
-        if (path.empty() || namesDirectory(path)) continue;
+        if (path.empty() || namesDirectory(manifest.root(), path)) continue;
         // A file that changes owner in this pass keeps its new content.
         manifest.stageRemoveObsolete(path);
     }
@@ -34,7 +34,8 @@ void PackageDatabase::removeRecord(InstalledPackage& package, FileManifest& mani
 
     // The boot image goes with its package unless something else links to it.
     struct stat st;
-    if ((package.flags & FLAG_BOOT_IMAGE) && rootfs::stat(BOOT_IMAGE, &st) == 0 && st.st_nlink == 1)
+    if ((package.flags & FLAG_BOOT_IMAGE) && manifest.root().stat(BOOT_IMAGE, &st) == 0 &&
+        st.st_nlink == 1)
         manifest.stageRemove(BOOT_IMAGE);
     package.scheduledAction = ACTION_NONE;
 }

@@ -19,7 +19,7 @@ bool isHidden(const std::string& name) {
 // Reads the package image at `imagePath` into records appended to the list:
 // a single package, or a bundle's members followed by the bundle.
 void loadImage(Installer& installer, const std::string& entry, const std::string& imagePath) {
-    InFile image(imagePath);
+    InFile image(installer.root, imagePath);
     if (!image.is_open()) return;
     auto record = std::make_unique<InstalledPackage>(entry);
     PackageReader reader(image, false, nullptr);
@@ -66,14 +66,14 @@ void PackageDatabase::open(Installer& installer, bool quiet, const std::string& 
 
     // One listing of the database root drives all passes.
     std::vector<std::string> entries;
-    if (!rootfs::listDirectory(DATABASE_ROOT, entries)) {
+    if (!installer.root.listDirectory(DATABASE_ROOT, entries)) {
         installer.warning("could not open repo");
         return;
     }
     loadImagesFrom(installer, entries, DATABASE_ROOT, false);
     loadImagesFrom(installer, entries, SECOND_IMAGE_DIR, true);
 
-    for (auto& record : installer.packages) readRecordState(*record);
+    for (auto& record : installer.packages) readRecordState(installer.root, *record);
 
     // Directories that no image named are records of meta files alone.
     std::unordered_set<std::string> named;
@@ -81,53 +81,53 @@ void PackageDatabase::open(Installer& installer, bool quiet, const std::string& 
     for (const std::string& entry : entries) {
         if (isHidden(entry) || !named.insert(entry).second) continue;
         auto record = std::make_unique<InstalledPackage>(entry);
-        readRecordState(*record);
+        readRecordState(installer.root, *record);
         installer.append(std::move(record));
     }
 }
 
-void PackageDatabase::readRecordState(InstalledPackage& record) {
+void PackageDatabase::readRecordState(rootfs::Root& root, InstalledPackage& record) {
     const std::string dir = recordDir(record);
     if (record.version == 0) {
-        if (!readVersionFile(dir + "version", record.version, record.buildTime))
+        if (!readVersionFile(root, dir + "version", record.version, record.buildTime))
             record.scheduledAction = ACTION_UNINSTALL;
-        if (!readRefFile(dir + "deps", record.depends, false))
+        if (!readRefFile(root, dir + "deps", record.depends, false))
             record.scheduledAction = ACTION_UNINSTALL;
-        if (!readRefFile(dir + "provides", record.provides, true))
+        if (!readRefFile(root, dir + "provides", record.provides, true))
             record.scheduledAction = ACTION_UNINSTALL;
-        if (!readRefFile(dir + "conflicts", record.conflicts, false))
+        if (!readRefFile(root, dir + "conflicts", record.conflicts, false))
             record.scheduledAction = ACTION_UNINSTALL;
         // A bundle member without its bundle's image cannot stay.
         std::string bundle;
-        if (readFirstWord(dir + "bundle", bundle, MAX_NAME_LENGTH)) {
+        if (readFirstWord(root, dir + "bundle", bundle, MAX_NAME_LENGTH)) {
             record.bundleRef.name = bundle;
             record.bundleRef.minVersion = 0;
             record.bundleRef.maxVersion = 0;
             record.scheduledAction = ACTION_UNINSTALL;
         }
-        if (!readFileList(dir + "files", record.files)) record.isBundle = 1;
+        if (!readFileList(root, dir + "files", record.files)) record.isBundle = 1;
     } else if (!record.bundleRef.name.empty()) {
         // A bundle member read from its bundle's image still has its file
         // list here; without it an uninstall or replacement would leave the
         // member's files behind. A record that keeps its own image has no
         // list: one left there by a package it replaced is not its own.
-        readFileList(dir + "files", record.files);
+        readFileList(root, dir + "files", record.files);
     }
 
     record.userState = 0;
     std::string line;
     bool exact = false;
-    if (readFirstLine(dir + "disabled", line, MAX_ACTION_LENGTH, exact)) {
+    if (readFirstLine(root, dir + "disabled", line, MAX_ACTION_LENGTH, exact)) {
         record.disabled = 1;
         record.userState = !(exact && line == "auto");
     } else {
         record.disabled = 0;
     }
-    if (!record.disabled && canOpen(dir + "enabled")) record.userState = 1;
+    if (!record.disabled && canOpen(root, dir + "enabled")) record.userState = 1;
 
     if (isPlaceholder(record)) return;
     std::string word;
-    if (!readFirstWord(SCHEDULE_ROOT + scheduleKey(record.name) + "/schedule", word,
+    if (!readFirstWord(root, SCHEDULE_ROOT + scheduleKey(record.name) + "/schedule", word,
                        MAX_ACTION_LENGTH))
         return;
     if (word == "uninstall") {

@@ -14,14 +14,14 @@ bool isTwoClassModel(uint32_t pvr) {
 
 }  // namespace
 
-int machineCpuClass() {
+int machineCpuClass(rootfs::Root& root) {
     uint32_t pvr = 0;
     if (!readProcessorVersion(pvr)) return 0;
     if (isTwoClassModel(pvr)) {
         int info = 0;
         // A failed request (a negative result) reports nothing, so it does not
         // count as the bit being set.
-        if (queryFlashDevice(info) && info >= 0 && (info & FLASH_INFO_CLASS_2)) return 2;
+        if (queryFlashDevice(root, info) && info >= 0 && (info & FLASH_INFO_CLASS_2)) return 2;
         return 4;
     }
     uint32_t family = (pvr >> 16) & 0xFF;

@@ -17,8 +17,8 @@ bool hasPackageSuffix(const std::string& path) {
 
 // Reads the header of a package file, and those of a bundle's members, into
 // `file`. False when the file is broken.
-bool readPackageFile(const std::string& path, PackageFile& file) {
-    InFile in(path);
+bool readPackageFile(rootfs::Root& root, const std::string& path, PackageFile& file) {
+    InFile in(root, path);
     PackageReader reader(in, true, nullptr);
     reader.wanted = {PART_BUNDLE_HEADER, PART_PACKAGE_HEADER, PART_TEXT24,  PART_ARCHITECTURE,
                      PART_TEXT2,         PART_NOTE,           PART_DEPENDS, PART_PROVIDES,
@@ -26,7 +26,7 @@ bool readPackageFile(const std::string& path, PackageFile& file) {
 
     // An upload still in progress is shorter than its header says.
     struct stat st;
-    if (rootfs::stat(path, &st) == 0 && uint32_t(st.st_size) != reader.fileLength()) return false;
+    if (root.stat(path, &st) == 0 && uint32_t(st.st_size) != reader.fileLength()) return false;
 
     file.isBundle = reader.nextPart() == PART_BUNDLE_HEADER;
     if (!readPackageHeader(file, reader)) return false;
@@ -47,14 +47,14 @@ bool readPackageFile(const std::string& path, PackageFile& file) {
 void discoverPackages(Installer& installer, const std::string& directory,
                       std::vector<std::unique_ptr<PackageFile>>& list) {
     std::vector<std::string> names;
-    if (!rootfs::listDirectory(directory, names)) return;
+    if (!installer.root.listDirectory(directory, names)) return;
     for (const std::string& name : names) {
         if (name.empty() || name[0] == '.') continue;
         std::string path = directory + name;
         if (!hasPackageSuffix(path)) continue;
         auto file = std::make_unique<PackageFile>();
         file->path = path;
-        if (readPackageFile(path, *file))
+        if (readPackageFile(installer.root, path, *file))
             list.push_back(std::move(file));
         else
             installer.error("broken package %s", name.c_str());

@@ -51,7 +51,7 @@ void reportFileError(Installer& installer, const InstalledPackage& package, cons
 bool extractFiles(Installer& installer, InstalledPackage& package, FileManifest& manifest,
                   PackageReader& reader) {
     // The staged files of a package mostly share a few directories.
-    rootfs::Batch batch;
+    rootfs::Batch batch(installer.root);
     InflateStreamBuffer inflater(reader.rdbuf());
     std::istream in(&inflater);
     int machineClass = -1;  // derived on the first record that asks for one
@@ -69,7 +69,7 @@ bool extractFiles(Installer& installer, InstalledPackage& package, FileManifest&
         }
         bool wanted = (record.mode & TYPE_MASK) == TYPE_REGULAR;
         if (wanted && record.cpuClass != 0) {
-            if (machineClass < 0) machineClass = machineCpuClass();
+            if (machineClass < 0) machineClass = machineCpuClass(installer.root);
             wanted = machineClass != 0 && machineClass == record.cpuClass;
         }
         if (!wanted) {

@@ -13,5 +13,9 @@ class PackageReader;
 bool extractFiles(Installer& installer, InstalledPackage& package, FileManifest& manifest,
                   PackageReader& reader);
 
+namespace rootfs {
+class Root;
+}
+
 // This machine's cpu class (1..4), or 0 when it has none.
-int machineCpuClass();
+int machineCpuClass(rootfs::Root& root);

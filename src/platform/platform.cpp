@@ -45,13 +45,13 @@ bool readProcessorVersion(uint32_t& pvr) {
 #endif
 }
 
-bool queryFlashDevice(int& result) {
+bool queryFlashDevice(rootfs::Root& root, int& result) {
     uint32_t forced = 0;
     if (parseUnsigned(std::getenv("VELMORA_FLASH_INFO"), forced)) {
         result = int(forced);
         return true;
     }
-    int fd = rootfs::open("/dev/flash", O_RDONLY);
+    int fd = root.open("/dev/flash", O_RDONLY);
     if (fd < 0) return false;
     // No data transfer, type 'F', number 0x2B, in the PowerPC ioctl encoding.
     result = ::ioctl(fd, 0x2000462BUL, 0);

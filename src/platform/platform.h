@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "fs/rootfs.h"
+
 namespace nv {
 // The router's mode record; only the first byte (the flagged state) is used.
 struct VelmoraMode {
@@ -24,7 +26,7 @@ bool readProcessorVersion(uint32_t& pvr);
 
 // The "/dev/flash" query: VELMORA_FLASH_INFO when set, else the ioctl on
 // "/dev/flash" inside the root. False when the device cannot be opened.
-bool queryFlashDevice(int& result);
+bool queryFlashDevice(rootfs::Root& root, int& result);
 
 // The system's version text (same form as versionText).
 std::string version2string(unsigned version);

@@ -23,11 +23,11 @@ bool legacyEraVersion(Version v) {
 
 }  // namespace
 
-int trustLevel(const Package& package) {
+int trustLevel(rootfs::Root& root, const Package& package) {
     // The marker counts in any form, a dangling symbolic link included: when
     // in doubt the stricter level holds.
     struct stat st;
-    if (rootfs::lstat("/ram/SECURE", &st) == 0) return 2;
+    if (root.lstat("/ram/SECURE", &st) == 0) return 2;
     if (package.name == "branding") return 1;
     return legacyEraVersion(package.version) ? 1 : 2;
 }

@@ -5,9 +5,12 @@
 #include <cstdint>
 
 class Package;
+namespace rootfs {
+class Root;
+}
 
 // 1: the legacy signature form is accepted; 2: only Ed25519.
-int trustLevel(const Package& package);
+int trustLevel(rootfs::Root& root, const Package& package);
 
 // `signature` holds the first `length` bytes of the signature part: the long
 // form (Ed25519 after the legacy form) or the legacy form alone. True when

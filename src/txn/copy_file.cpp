@@ -29,17 +29,18 @@ bool copyData(int in, int out, ApplyReport* progress) {
 
 }  // namespace
 
-bool copyFile(const std::string& source, const std::string& target, ApplyReport* progress) {
+bool copyFile(rootfs::Root& root, const std::string& source, const std::string& target,
+              ApplyReport* progress) {
     struct stat st;
-    if (rootfs::stat(source, &st) != 0) return false;
+    if (root.stat(source, &st) != 0) return false;
     if (!S_ISREG(st.st_mode)) {
         errno = EINVAL;
         return false;
     }
-    int in = rootfs::open(source, O_RDONLY);
+    int in = root.open(source, O_RDONLY);
     if (in < 0) return false;
     std::string temp = tempPattern(parentDirectory(target));
-    int out = rootfs::mkstemp(temp);
+    int out = root.mkstemp(temp);
     if (out < 0) {
         int err = errno;
         ::close(in);
@@ -56,12 +57,12 @@ bool copyFile(const std::string& source, const std::string& target, ApplyReport*
         err = errno;
     }
     ::close(in);
-    if (ok && rootfs::renameFile(temp, target) != 0) {
+    if (ok && root.renameFile(temp, target) != 0) {
         ok = false;
         err = errno;
     }
     if (!ok) {
-        rootfs::unlink(temp);
+        root.unlink(temp);
         errno = err;
     }
     return ok;

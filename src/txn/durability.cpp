@@ -10,8 +10,8 @@ namespace {
 
 DurabilityMode currentMode = DurabilityMode::SyncAll;
 
-void fsyncPath(const std::string& path, int flags) {
-    int fd = rootfs::open(path, flags);
+void fsyncPath(rootfs::Root& root, const std::string& path, int flags) {
+    int fd = root.open(path, flags);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
@@ -27,14 +27,14 @@ void setDurabilityMode(DurabilityMode mode) {
     currentMode = mode;
 }
 
-ApplyDurability::ApplyDurability() : mode_(currentMode) {}
+ApplyDurability::ApplyDurability(rootfs::Root& root) : root_(root), mode_(currentMode) {}
 
 void ApplyDurability::beforeMoves() {
     if (mode_ == DurabilityMode::SyncAll) ::sync();
 }
 
 void ApplyDurability::beforeMove(const std::string& source) {
-    if (mode_ == DurabilityMode::FsyncEach) fsyncPath(source, O_RDONLY);
+    if (mode_ == DurabilityMode::FsyncEach) fsyncPath(root_, source, O_RDONLY);
 }
 
 void ApplyDurability::changed(const std::string& target) {
@@ -46,6 +46,6 @@ void ApplyDurability::afterMoves() {
         ::sync();
         return;
     }
-    for (const std::string& dir : directories_) fsyncPath(dir, O_RDONLY | O_DIRECTORY);
+    for (const std::string& dir : directories_) fsyncPath(root_, dir, O_RDONLY | O_DIRECTORY);
     directories_.clear();
 }

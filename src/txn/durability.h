@@ -6,6 +6,8 @@
 #include <string>
 #include <unordered_set>
 
+#include "fs/rootfs.h"
+
 enum class DurabilityMode {
     // One sync() before the moves and one after. The default: applying 3000
     // small staged files on a journalling disk file system took 0.1-0.2 s
@@ -23,13 +25,14 @@ void setDurabilityMode(DurabilityMode mode);
 // The flushes of one apply, in the mode current when it was made.
 class ApplyDurability {
   public:
-    ApplyDurability();
+    explicit ApplyDurability(rootfs::Root& root);
     void beforeMoves();
     void beforeMove(const std::string& source);
     void changed(const std::string& target);  // a target was made, replaced or removed
     void afterMoves();
 
   private:
+    rootfs::Root& root_;
     DurabilityMode mode_;
     std::unordered_set<std::string> directories_;
 };

@@ -18,24 +18,25 @@ bool isMove(EntryKind kind) {
 // Deletes a file, or empties a directory one level deep (names beginning
 // with "." stay) and removes it. Errors are ignored: what cannot be removed
 // stays.
-void removeTarget(const std::string& target) {
-    if (rootfs::unlink(target) == 0 || errno != EISDIR) return;
+void removeTarget(rootfs::Root& root, const std::string& target) {
+    if (root.unlink(target) == 0 || errno != EISDIR) return;
     std::vector<std::string> names;
-    if (rootfs::listDirectory(target, names)) {
+    if (root.listDirectory(target, names)) {
         for (const std::string& name : names)
-            if (!name.empty() && name[0] != '.') rootfs::unlink(target + "/" + name);
+            if (!name.empty() && name[0] != '.') root.unlink(target + "/" + name);
     }
-    rootfs::rmdir(target);
+    root.rmdir(target);
 }
 
 // Missing parent directories are made only when the first attempt says so.
 // False (reported, errno kept) when the link could not be made.
-bool makeLink(const std::string& text, const std::string& path, ApplyReport& report) {
-    rootfs::unlink(path);
-    if (rootfs::symlink(text, path) == 0) return true;
+bool makeLink(rootfs::Root& root, const std::string& text, const std::string& path,
+              ApplyReport& report) {
+    root.unlink(path);
+    if (root.symlink(text, path) == 0) return true;
     if (errno == ENOENT) {
-        makeDirectories(parentDirectory(path));
-        if (rootfs::symlink(text, path) == 0) return true;
+        makeDirectories(root, parentDirectory(path));
+        if (root.symlink(text, path) == 0) return true;
     }
     const int error = errno;
     report.systemError("symlink", error);
@@ -47,21 +48,23 @@ enum class MoveResult { Moved, NoSource, Failed };
 
 // A temporary file of the manifest (`owned`) has no other owner once its
 // move is over: it goes when it was copied or could not be moved at all.
-MoveResult moveIntoPlace(const std::string& source, const std::string& target, bool owned,
-                         ApplyReport& report, bool showSpinner) {
+MoveResult moveIntoPlace(rootfs::Root& root, const std::string& source, const std::string& target,
+                         bool owned, ApplyReport& report, bool showSpinner) {
     // The manifest's own temporary files are plain files; other sources
     // (a loaded manifest's) may be anything.
-    auto move = owned ? rootfs::renameFile : rootfs::rename;
-    int rc = move(source, target);
+    auto move = [&] {
+        return owned ? root.renameFile(source, target) : root.rename(source, target);
+    };
+    int rc = move();
     if (rc != 0 && errno == ENOENT) {
-        makeDirectories(parentDirectory(target));
-        rc = move(source, target);
+        makeDirectories(root, parentDirectory(target));
+        rc = move();
     }
     if (rc == 0) return MoveResult::Moved;
     MoveResult result = MoveResult::Failed;
     int error = errno;
     if (errno == EXDEV) {
-        if (copyFile(source, target, showSpinner ? &report : nullptr)) {
+        if (copyFile(root, source, target, showSpinner ? &report : nullptr)) {
             result = MoveResult::Moved;
         } else {
             error = errno;
@@ -71,9 +74,9 @@ MoveResult moveIntoPlace(const std::string& source, const std::string& target, b
         report.systemError("rename", error);
         // Already moved by an earlier, interrupted apply of a saved manifest.
         struct stat st;
-        if (rootfs::lstat(source, &st) != 0) result = MoveResult::NoSource;
+        if (root.lstat(source, &st) != 0) result = MoveResult::NoSource;
     }
-    if (owned) rootfs::unlink(source);
+    if (owned) root.unlink(source);
     errno = error;  // the cause, for the caller's exit status
     return result;
 }
@@ -87,7 +90,7 @@ void FileManifest::stage(const std::string& target, EntryKind kind, const std::s
     // The replaced temporary file belongs to the manifest; it goes, unless
     // the same file is staged again.
     if (entry.kind == EntryKind::StagedFile && !(isMove(kind) && entry.source == source))
-        rootfs::unlink(entry.source);
+        root_.unlink(entry.source);
     entry.kind = kind;
     entry.source = source;
 }
@@ -109,7 +112,7 @@ void FileManifest::stageRemoveObsolete(const std::string& path) {
 void FileManifest::stageRemove(const std::string& path) {
     // lstat: a dangling symbolic link is still something to remove.
     struct stat st;
-    if (rootfs::lstat(path, &st) == 0) {
+    if (root_.lstat(path, &st) == 0) {
         stage(path, EntryKind::Remove, std::string());
         return;
     }
@@ -117,7 +120,7 @@ void FileManifest::stageRemove(const std::string& path) {
     // dropped temporary file would have no owner left, so it goes too.
     auto it = entries_.find(path);
     if (it == entries_.end()) return;
-    if (it->second.kind == EntryKind::StagedFile) rootfs::unlink(it->second.source);
+    if (it->second.kind == EntryKind::StagedFile) root_.unlink(it->second.source);
     entries_.erase(it);
 }
 
@@ -128,7 +131,7 @@ bool FileManifest::reclaimDirectory(const std::string& path) {
         entries_.erase(it);
     }
     struct stat st;
-    return rootfs::stat(path, &st) != 0 || S_ISDIR(st.st_mode);
+    return root_.stat(path, &st) != 0 || S_ISDIR(st.st_mode);
 }
 
 std::unique_ptr<OutFile> FileManifest::createStaged(const std::string& target, uint64_t sizeHint,
@@ -141,7 +144,7 @@ std::unique_ptr<OutFile> FileManifest::createStaged(const std::string& target, u
 bool FileManifest::createStaged(OutFile& out, const std::string& target, uint64_t sizeHint,
                                 mode_t mode) {
     std::string temp = tempPattern(places_.directoryFor(target, sizeHint));
-    int fd = rootfs::mkstemp(temp);
+    int fd = root_.mkstemp(temp);
     if (fd < 0) return false;  // nothing staged
     places_.noteStaged(temp, sizeHint);
     if (mode != 0) ::fchmod(fd, mode);
@@ -155,8 +158,8 @@ bool FileManifest::createStaged(OutFile& out, const std::string& target, uint64_
 bool FileManifest::apply(bool showSpinner) {
     applyError_ = 0;
     if (entries_.empty()) return true;
-    rootfs::Batch batch;
-    ApplyDurability durable;
+    rootfs::Batch batch(root_);
+    ApplyDurability durable(root_);
     // A failed link or move keeps the moves that complete an install from
     // happening, as below.
     bool allMoved = true;
@@ -169,10 +172,10 @@ bool FileManifest::apply(bool showSpinner) {
     bool anyMove = false;
     for (const auto& [target, entry] : entries_) {
         if (entry.kind == EntryKind::Remove) {
-            removeTarget(target);
+            removeTarget(root_, target);
             durable.changed(target);
         } else if (entry.kind == EntryKind::Symlink) {
-            if (!makeLink(entry.source, target, report_)) failed();
+            if (!makeLink(root_, entry.source, target, report_)) failed();
             durable.changed(target);
         } else {
             anyMove = true;
@@ -184,11 +187,11 @@ bool FileManifest::apply(bool showSpinner) {
         auto moveOne = [&](const std::string& target, const ManifestEntry& entry, bool blocked) {
             const bool owned = entry.kind == EntryKind::StagedFile;
             if (blocked) {
-                if (owned) rootfs::unlink(entry.source);
+                if (owned) root_.unlink(entry.source);
                 return;
             }
             durable.beforeMove(entry.source);
-            if (moveIntoPlace(entry.source, target, owned, report_, showSpinner) ==
+            if (moveIntoPlace(root_, entry.source, target, owned, report_, showSpinner) ==
                 MoveResult::Failed)
                 failed();
             durable.changed(target);
@@ -218,8 +221,8 @@ bool FileManifest::apply(bool showSpinner) {
 }
 
 void FileManifest::cancel() {
-    rootfs::Batch batch;
+    rootfs::Batch batch(root_);
     for (const auto& [target, entry] : entries_)
-        if (entry.kind == EntryKind::StagedFile) rootfs::unlink(entry.source);
+        if (entry.kind == EntryKind::StagedFile) root_.unlink(entry.source);
     entries_.clear();
 }

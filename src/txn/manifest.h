@@ -11,6 +11,7 @@
 #include <string>
 
 #include "fs/fd_stream.h"
+#include "fs/rootfs.h"
 #include "txn/apply_report.h"
 #include "txn/staging.h"
 
@@ -31,8 +32,9 @@ class FileManifest {
 
     // `report` hears of failed system calls and of long copies while the
     // changes are applied.
-    explicit FileManifest(ApplyReport& report, RankOf rankOf = nullptr)
-        : report_(report), rankOf_(rankOf) {}
+    // Every file of the manifest is named in `root`.
+    FileManifest(rootfs::Root& root, ApplyReport& report, RankOf rankOf = nullptr)
+        : root_(root), report_(report), rankOf_(rankOf), places_(root) {}
 
     // Adds or replaces the entry of `target`; a replaced staged temporary
     // file is deleted.
@@ -73,7 +75,10 @@ class FileManifest {
     const Map& entries() const { return entries_; }
     bool empty() const { return entries_.empty(); }
 
+    rootfs::Root& root() const { return root_; }
+
   private:
+    rootfs::Root& root_;
     ApplyReport& report_;
     RankOf rankOf_;
     StagingPlaces places_;
@@ -82,8 +87,9 @@ class FileManifest {
 };
 
 std::string parentDirectory(const std::string& path);
-void makeDirectories(const std::string& path);
+void makeDirectories(rootfs::Root& root, const std::string& path);
 // Copies a regular file (cross-file-system fallback of apply), telling
 // `progress` (when given) of each block. Returns false on failure; the target
 // is then left as it was.
-bool copyFile(const std::string& source, const std::string& target, ApplyReport* progress);
+bool copyFile(rootfs::Root& root, const std::string& source, const std::string& target,
+              ApplyReport* progress);

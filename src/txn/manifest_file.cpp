@@ -68,14 +68,14 @@ bool FileManifest::save(const std::string& path) const {
         }
         text += '\n';
     }
-    OutFile out(path);
+    OutFile out(root_, path);
     if (!out.is_open()) return false;
     out.write(text.data(), std::streamsize(text.size()));
     return out.close();
 }
 
 bool FileManifest::load(const std::string& path) {
-    InFile in(path);
+    InFile in(root_, path);
     if (!in.is_open()) return false;
     // An empty line ends the file, at its end or in its middle.
     std::string line;

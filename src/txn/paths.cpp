@@ -23,9 +23,9 @@ std::string parentDirectory(const std::string& path) {
     return ::dirname(buf.data());
 }
 
-void makeDirectories(const std::string& path) {
-    if (rootfs::mkdir(path, 0777) == 0 || errno == EEXIST) return;
+void makeDirectories(rootfs::Root& root, const std::string& path) {
+    if (root.mkdir(path, 0777) == 0 || errno == EEXIST) return;
     std::string parent = parentDirectory(path);
-    if (parent != path) makeDirectories(parent);
-    rootfs::mkdir(path, 0777);
+    if (parent != path) makeDirectories(root, parent);
+    root.mkdir(path, 0777);
 }

@@ -22,9 +22,9 @@ struct FsSpace {
     int64_t freeBlocks = 0;
     int64_t initialFreeBlocks = 0;
 
-    explicit FsSpace(const char* path) : mountPath(path) {
+    FsSpace(rootfs::Root& root, const char* path) : mountPath(path) {
         struct statfs fs;
-        if (rootfs::statfs(mountPath, &fs) == 0 && fs.f_bsize > 0) {
+        if (root.statfs(mountPath, &fs) == 0 && fs.f_bsize > 0) {
             blockSize = int64_t(fs.f_bsize);
             freeBlocks = initialFreeBlocks = int64_t(fs.f_bfree);
         }
@@ -49,6 +49,7 @@ struct FsSpace {
 // walk; entries come in path order, and siblings share the last answer.
 class AncestorDevices {
   public:
+    explicit AncestorDevices(rootfs::Root& root) : root_(root) {}
     // False when no ancestor exists.
     bool deviceOf(const std::string& target, dev_t& dev) {
         std::string parent = parentDirectory(target);
@@ -62,10 +63,10 @@ class AncestorDevices {
     }
 
   private:
-    static bool lookUp(const std::string& parent, dev_t& dev) {
+    bool lookUp(const std::string& parent, dev_t& dev) {
         struct stat st;
         std::string dir = parent;
-        while (rootfs::stat(dir, &st) != 0) {
+        while (root_.stat(dir, &st) != 0) {
             if (dir == "/" || dir == ".") return false;
             dir = parentDirectory(dir);
         }
@@ -73,6 +74,7 @@ class AncestorDevices {
         return true;
     }
 
+    rootfs::Root& root_;
     std::string parent_;
     bool known_ = false;
     bool found_ = false;
@@ -89,8 +91,9 @@ bool renamesInPlace(AncestorDevices& ancestors, const std::string& target, dev_t
 }  // namespace
 
 bool estimateSpace(const FileManifest& manifest, int64_t& bootSpare, int64_t& flashSpare) {
-    FsSpace accounts[2] = {FsSpace("/flash/boot"), FsSpace("/flash")};
-    AncestorDevices ancestors;
+    rootfs::Root& root = manifest.root();
+    FsSpace accounts[2] = {FsSpace(root, "/flash/boot"), FsSpace(root, "/flash")};
+    AncestorDevices ancestors(root);
     for (const auto& [target, entry] : manifest.entries()) {
         if (entry.kind == EntryKind::Symlink) continue;
         bool held[2] = {accounts[0].holds(target), accounts[1].holds(target)};
@@ -100,13 +103,13 @@ bool estimateSpace(const FileManifest& manifest, int64_t& bootSpare, int64_t& fl
         int64_t taken = -1;  // bytes the new file takes; -1 when not counted
         if (entry.kind != EntryKind::Remove) {
             struct stat source;
-            if (rootfs::stat(entry.source, &source) == 0) {
+            if (root.stat(entry.source, &source) == 0) {
                 if (renamesInPlace(ancestors, target, source.st_dev)) continue;
                 taken = source.st_size;
             }
         }
         struct stat old;
-        bool oldExists = rootfs::stat(target, &old) == 0;
+        bool oldExists = root.stat(target, &old) == 0;
         for (int i = 0; i < 2; ++i) {
             if (!held[i]) continue;
             if (taken >= 0) accounts[i].freeBlocks -= accounts[i].blocksOf(taken);

@@ -32,12 +32,12 @@ bool hasComponent(const std::string& path, const std::string& name) {
 }  // namespace
 
 bool StagingPlaces::current() {
-    unsigned long id = rootfs::batchId();
+    unsigned long id = root_.batchId();
     if (id == 0) return false;
-    if (batch != id || changes != rootfs::changeCount()) {
+    if (batch != id || changes != root_.changeCount()) {
         used = next = 0;
         batch = id;
-        changes = rootfs::changeCount();
+        changes = root_.changeCount();
         taken = 0;
     }
     return true;
@@ -80,7 +80,7 @@ std::string tempPattern(const std::string& dir) {
 }
 
 std::string StagingPlaces::directoryFor(const std::string& target, uint64_t sizeHint) {
-    if (sizeHint == 0) return rootfs::exists("/ram") ? "/ram" : "/tmp";
+    if (sizeHint == 0) return root_.exists("/ram") ? "/ram" : "/tmp";
     const std::string parent = parentDirectory(target);
     const bool remembering = current();
     if (remembering) {
@@ -91,7 +91,7 @@ std::string StagingPlaces::directoryFor(const std::string& target, uint64_t size
                 return place->dir;
             // Too close to call: ask the file system (the ancestor is known).
             struct statfs fs;
-            if (rootfs::statfs(place->dir, &fs) == 0) {
+            if (root_.statfs(place->dir, &fs) == 0) {
                 update(*place, fs);
                 return fitsIn(place->freeBytes, sizeHint) ? place->dir : "/ram";
             }
@@ -100,7 +100,7 @@ std::string StagingPlaces::directoryFor(const std::string& target, uint64_t size
     }
     for (std::string dir = parent;; dir = parentDirectory(dir)) {
         struct statfs fs;
-        if (rootfs::statfs(dir, &fs) == 0) {
+        if (root_.statfs(dir, &fs) == 0) {
             uint64_t freeBytes = uint64_t(fs.f_bfree) * uint64_t(fs.f_bsize);
             if (remembering) remember(parent, dir, fs);
             return fitsIn(freeBytes, sizeHint) ? dir : "/ram";
@@ -111,11 +111,11 @@ std::string StagingPlaces::directoryFor(const std::string& target, uint64_t size
 
 void StagingPlaces::noteStaged(const std::string& temp, uint64_t sizeHint) {
     // The temporary file's creation is the one change expected since.
-    if (batch == 0 || batch != rootfs::batchId() || changes + 1 != rootfs::changeCount()) {
+    if (batch == 0 || batch != root_.batchId() || changes + 1 != root_.changeCount()) {
         batch = 0;
         return;
     }
-    changes = rootfs::changeCount();
+    changes = root_.changeCount();
     // Its data blocks, a block for what the file system keeps about it, and
     // a share for block maps.
     uint64_t blocks = sizeHint / unit + (sizeHint % unit != 0) + 1;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "fs/rootfs.h"
+
 // The mkstemp pattern of a temporary file in `dir`: "<dir>/tmpXXXXXX".
 std::string tempPattern(const std::string& dir);
 
@@ -18,6 +20,7 @@ std::string tempPattern(const std::string& dir);
 // system is asked again.
 class StagingPlaces {
   public:
+    explicit StagingPlaces(rootfs::Root& root) : root_(root) {}
     // The directory for the temporary file of `target`: the nearest existing
     // ancestor of the target when its file system has room for `sizeHint`
     // bytes and 64 KiB more, else "/ram"; with no size hint "/ram", or
@@ -34,6 +37,7 @@ class StagingPlaces {
         uint64_t freeBytes = 0;  // of dir's file system when last asked
         uint64_t takenThen = 0;  // `taken` at that moment
     };
+    rootfs::Root& root_;
     static constexpr int PLACES = 4;
     Place places[PLACES];
     int used = 0;

@@ -209,7 +209,7 @@ TEST(PackageReader, PutBackAfterABulkReadFromAFile) {
     big.back() = 'z';
     TempRoot root;
     root.write("/f.qpk", packageFile(HEADER + part(77, big)));
-    InFile in("/f.qpk");
+    InFile in(root.layer(), "/f.qpk");
     PackageReader reader(in, true, nullptr);
     reader.wanted = {77};
     ASSERT_EQ(reader.nextPart(), 77);

@@ -23,11 +23,10 @@ TempRoot::TempRoot() {
     char* made = ::mkdtemp(pattern.data());
     if (!made) std::abort();
     path_ = made;
-    if (!rootfs::setRoot(path_)) std::abort();
+    if (!layer_.setDirectory(path_)) std::abort();
 }
 
 TempRoot::~TempRoot() {
-    rootfs::setRoot("/");
     std::error_code ec;
     stdfs::remove_all(path_, ec);
 }

@@ -1,8 +1,10 @@
-// A temporary root directory for tests: the file layer is pointed at it for
-// the test's lifetime, and everything is removed afterwards.
+// A temporary root directory for tests, with a file layer root on it for the
+// code under test; everything is removed afterwards.
 #pragma once
 
 #include <string>
+
+#include "fs/rootfs.h"
 
 class TempRoot {
   public:
@@ -25,6 +27,10 @@ class TempRoot {
     // gives them but from the root ("/flash/a", "/ram/", "/l -> text").
     std::string tree(const std::string& inside = "/") const;
 
+    // What the code under test names its paths in.
+    rootfs::Root& layer() { return layer_; }
+
   private:
     std::string path_;
+    rootfs::Root layer_;
 };

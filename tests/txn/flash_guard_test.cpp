@@ -37,7 +37,7 @@ void plant(const TempRoot& root, bool absolute) {
 }
 
 // Runs the changes in order and returns those that did not go as they must.
-std::string failedChecks() {
+std::string failedChecks(rootfs::Root& fs) {
     std::string failed;
     auto check = [&failed](const char* what, bool ok) {
         if (!ok) failed += std::string(what) + " (errno " + std::to_string(errno) + ")\n";
@@ -45,34 +45,34 @@ std::string failedChecks() {
     auto refused = [&check](const char* what, int rc) { check(what, rc == -1 && errno == ELOOP); };
     for (const char* path : {"/flash/bin/x", "/flash/rel/x", "/flash/up/etc/x", "/flash/../etc/x",
                              "//flash/./bin/x", "flash/bin/x"})
-        refused(path, rootfs::truncateCreate(path));
+        refused(path, fs.truncateCreate(path));
     std::string temp = "/flash/bin/tmpXXXXXX";
-    refused("temporary file", rootfs::mkstemp(temp));
-    refused("truncate", rootfs::open("/flash/bin/passwd", O_WRONLY | O_TRUNC));
-    refused("rename onto", rootfs::rename("/ram/t", "/flash/bin/passwd"));
-    refused("rename away", rootfs::rename("/flash/bin/passwd", "/ram/stolen"));
-    refused("unlink", rootfs::unlink("/flash/bin/passwd"));
-    refused("unlink through the database", rootfs::unlink("/flash/var/pdb/x/etc/passwd"));
-    refused("mkdir", rootfs::mkdir("/flash/bin/d", 0755));
-    refused("symlink", rootfs::symlink("x", "/flash/bin/l"));
-    refused("chmod", rootfs::chmod("/flash/bin/passwd", 0600));
+    refused("temporary file", fs.mkstemp(temp));
+    refused("truncate", fs.open("/flash/bin/passwd", O_WRONLY | O_TRUNC));
+    refused("rename onto", fs.rename("/ram/t", "/flash/bin/passwd"));
+    refused("rename away", fs.rename("/flash/bin/passwd", "/ram/stolen"));
+    refused("unlink", fs.unlink("/flash/bin/passwd"));
+    refused("unlink through the database", fs.unlink("/flash/var/pdb/x/etc/passwd"));
+    refused("mkdir", fs.mkdir("/flash/bin/d", 0755));
+    refused("symlink", fs.symlink("x", "/flash/bin/l"));
+    refused("chmod", fs.chmod("/flash/bin/passwd", 0600));
     // The last component is never followed.
-    refused("write through a final link", rootfs::open("/flash/passwd", O_WRONLY | O_APPEND));
-    refused("chmod through a final link", rootfs::chmod("/flash/passwd", 0600));
+    refused("write through a final link", fs.open("/flash/passwd", O_WRONLY | O_APPEND));
+    refused("chmod through a final link", fs.chmod("/flash/passwd", 0600));
     // Reading is no change, and links that stay inside /flash keep working.
     struct stat st;
-    check("read through a link", rootfs::stat("/flash/bin/passwd", &st) == 0);
-    check("create through an inner link", rootfs::truncateCreate("/flash/inner/x") == 0);
-    check("rename through an inner link", rootfs::rename("/flash/inner/x", "/flash/inner/y") == 0);
+    check("read through a link", fs.stat("/flash/bin/passwd", &st) == 0);
+    check("create through an inner link", fs.truncateCreate("/flash/inner/x") == 0);
+    check("rename through an inner link", fs.rename("/flash/inner/x", "/flash/inner/y") == 0);
     temp = "/flash/var/tmpXXXXXX";
-    check("temporary file in the flash", rootfs::mkstemp(temp) >= 0);
-    check("plain create", rootfs::truncateCreate("/flash/var/pdb/a/version") == 0);
+    check("temporary file in the flash", fs.mkstemp(temp) >= 0);
+    check("plain create", fs.truncateCreate("/flash/var/pdb/a/version") == 0);
     // A final link is replaced or removed as a link.
     check("replace the image link",
-          rootfs::unlink("/flash/var/pdb/a/image") == 0 &&
-              rootfs::symlink("/flash/bootimage", "/flash/var/pdb/a/image") == 0);
-    check("rename onto a final link", rootfs::rename("/ram/t", "/flash/passwd") == 0);
-    check("unlink a link to a directory", rootfs::unlink("/flash/var/pdb/x/") == 0);
+          fs.unlink("/flash/var/pdb/a/image") == 0 &&
+              fs.symlink("/flash/bootimage", "/flash/var/pdb/a/image") == 0);
+    check("rename onto a final link", fs.rename("/ram/t", "/flash/passwd") == 0);
+    check("unlink a link to a directory", fs.unlink("/flash/var/pdb/x/") == 0);
     return failed;
 }
 
@@ -93,12 +93,12 @@ TEST_P(FlashGuard, ChangesStayInTheFlash) {
     plant(root, GetParam() != Fallback);
     rootfs::faults::simulateNoOpenat2(GetParam() == Fallback);
     if (GetParam() != ProcessRoot) {
-        EXPECT_EQ(failedChecks(), "");
+        EXPECT_EQ(failedChecks(root.layer()), "");
     } else if (pid_t pid = ::fork(); pid == 0) {
         // As on the router: the root is the process's own, entered with chroot.
-        const bool entered =
-            ::chroot(root.path().c_str()) == 0 && ::chdir("/") == 0 && rootfs::setRoot("/");
-        const std::string failed = entered ? failedChecks() : "cannot enter the root\n";
+        rootfs::Root own;
+        const bool entered = ::chroot(root.path().c_str()) == 0 && ::chdir("/") == 0;
+        const std::string failed = entered ? failedChecks(own) : "cannot enter the root\n";
         std::fputs(failed.c_str(), stderr);
         _exit(failed.empty() ? 0 : 1);
     } else {

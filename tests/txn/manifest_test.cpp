@@ -46,7 +46,7 @@ class ManifestTest : public ::testing::Test {
     }
 
     TempRoot root;
-    FileManifest manifest{testConsole()};
+    FileManifest manifest{root.layer(), testConsole()};
 };
 
 // The temporary goes next to the target when that file system has room,
@@ -116,7 +116,7 @@ TEST_F(ManifestTest, ReclaimDirectory) {
         {"/missing", "", true, false}, {"/d", "", true, false},
     };
     for (const Case& c : cases) {
-        FileManifest m{testConsole()};
+        FileManifest m{root.layer(), testConsole()};
         if (*c.staged)
             m.stage(c.path, *c.staged == 'M' ? EntryKind::Move : EntryKind::Remove, "/s");
         EXPECT_EQ(m.reclaimDirectory(c.path), c.result) << c.path << c.staged;
@@ -182,11 +182,11 @@ TEST_F(ManifestTest, LoadEdgeCases) {
     };
     for (const Case& c : cases) {
         root.write("/m", c.text);
-        FileManifest m{testConsole()};
+        FileManifest m{root.layer(), testConsole()};
         EXPECT_EQ(m.load("/m"), c.result) << c.text;
         EXPECT_EQ(listing(m), c.entries) << c.text;
     }
-    FileManifest m{testConsole()};
+    FileManifest m{root.layer(), testConsole()};
     EXPECT_FALSE(m.load("/missing"));
 }
 
@@ -206,7 +206,7 @@ TEST_F(ManifestTest, SaveRefusesEntriesThatWouldLoadBackAsOthers) {
         {"/flash/a", EntryKind::Symlink, ""},
     };
     for (const Case& c : cases) {
-        FileManifest m{testConsole()};
+        FileManifest m{root.layer(), testConsole()};
         m.stage("/flash/ok", EntryKind::Remove, "");
         m.stage(c.target, c.kind, c.source);
         errno = 0;

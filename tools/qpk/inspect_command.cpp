@@ -8,6 +8,7 @@
 
 #include "arguments.h"
 #include "commands.h"
+#include "fs/rootfs.h"
 #include "pkgfile/inflate_stream.h"
 #include "pkgfile/package_reader.h"
 #include "pkgfile/signature_part.h"
@@ -195,7 +196,8 @@ void reportSignature(std::ostream& out, const Package& p, PackageReader& reader,
                      const std::string& data) {
     const uint32_t length = reader.partLength();
     const size_t at = size_t(reader.position());
-    const int level = trustLevel(p);
+    rootfs::Root host;  // the trust level of the machine it runs on, as the installer sees it
+    const int level = trustLevel(host, p);
     const bool accepted = checkSignature(p, reader, level);
     const uint8_t* digest = reader.parts().digestSlot();
     const bool sha256 = reader.parts().sha256Active();
