@@ -10,7 +10,6 @@
 #include <string>
 
 #include "model/console.h"
-#include "model/spinner.h"
 #include "support/temp_root.h"
 #include "txn/faults_armed.h"
 
@@ -240,32 +239,6 @@ TEST_F(ManifestTest, CopiesAcrossFileSystems) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "copy: No space left on device\n");
     EXPECT_EQ(root.read("/flash/f"), content);
     EXPECT_EQ(root.tree("/flash") + root.tree("/ram"), "/flash/f\n");
-}
-
-TEST(ManifestHelpers, ParentDirectory) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"/a/b", "/a"}, {"/a/b/", "/a"}, {"a/b//", "a"}, {"/a", "/"},
-        {"/", "."},     {"a", "."},      {"", "."},
-    };
-    for (const auto& [path, parent] : cases) EXPECT_EQ(parentDirectory(path), parent) << path;
-}
-
-// At most one turn per 20 ticks, counted in steps from the first turn.
-TEST(ManifestHelpers, SpinnerTurnsAtMostOncePer20Ticks) {
-    const std::pair<unsigned, const char*> turns[] = {
-        {1000, "|"},   {1015, ""},     {1021, "\b/"}, {1030, ""},
-        {1500, "\b-"}, {1500, "\b\\"}, {1500, "\b|"}, {1500, "\b/"},
-    };
-    Spinner spinner;
-    for (const auto& [tick, expected] : turns) {
-        char* buf = nullptr;
-        size_t size = 0;
-        FILE* out = ::open_memstream(&buf, &size);
-        spinner.turn(tick, out);
-        std::fclose(out);
-        EXPECT_EQ(std::string(buf, size), expected) << tick;
-        std::free(buf);
-    }
 }
 
 }  // namespace
