@@ -16,10 +16,10 @@
 // call fails with ELOOP, so a link planted in the flash cannot carry a change
 // to the rest of the system.
 //
-// A Root belongs to one run: main makes it and hands it down, and what it
-// keeps (the root's descriptor, the directories a Batch keeps, the count of
-// changes) lives and dies with it. The calls mirror POSIX: 0 or a descriptor
-// on success, -1 with errno set on failure.
+// A Root belongs to one run: the run's context owns it and hands it down,
+// and what it keeps (the root's descriptor, the directories a Batch keeps,
+// the count of changes) lives and dies with it. The calls mirror POSIX: 0 or
+// a descriptor on success, -1 with errno set on failure.
 #pragma once
 
 #include <sys/stat.h>
