@@ -178,22 +178,6 @@ std::string withoutProgress(std::string out) {
     return out;
 }
 
-// What a chroot run leaves in the root once its private mounts are gone:
-// the mount points it made (empty directories, links) and the empty
-// library cache file. Nothing that holds data is removed.
-void pruneMountPoint(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        std::error_code ec;
-        for (const auto& entry : stdfs::directory_iterator(path, ec))
-            pruneMountPoint(entry.path().string());
-        ::rmdir(path.c_str());
-    } else if (S_ISLNK(st.st_mode) || (S_ISREG(st.st_mode) && st.st_size == 0)) {
-        ::unlink(path.c_str());
-    }
-}
-
 enum class RunAs { Self, Nobody };
 
 class Execution {
@@ -338,31 +322,16 @@ class Execution {
         // Outside a chroot the installer must be pointed at the scenario's
         // root; --commit and --cancel act before -r takes effect, so they
         // would reach the test machine's own /ram.
-        const bool inChroot = !options.chrootDir.empty();
-        if (!qpk && !inChroot && (!rootGiven || commands))
+        if (!qpk && options.chrootDir.empty() && (!rootGiven || commands))
             return fail(d.line, "this run would reach the test machine's root; use \"run chroot\"");
-        // The shallowest part of each path that the chroot run will make.
-        std::vector<std::string> made;
-        std::vector<std::string> mountPoints = chrootHostDirectories(INSTALLER_BINARY);
-        mountPoints.push_back("/etc");
-        for (const std::string& dir : inChroot ? mountPoints : std::vector<std::string>{})
-            for (size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
-                if (!root_.exists(dir.substr(0, end))) {
-                    made.push_back(dir.substr(0, end));
-                    break;
-                }
-                if (end == NONE) break;
-            }
         if (as_ == RunAs::Nobody) {
             // The installer owns the flash on a router.
             giveTreeTo(root_.path(), NOBODY_UID);
             options.runAsUser = NOBODY_UID;
         }
         before_ = tree::snapshot(root_.path());
-        last_ = qpk ? runProgram(QPK_BINARY, args, options) : ::runInstaller(args, options);
+        last_ = runProgram(qpk ? QPK_BINARY : INSTALLER_BINARY, args, options);
         if (!s_.exactProgress) last_.out = withoutProgress(last_.out);
-        if (inChroot) pruneMountPoint(host("/etc/ld.so.cache"));
-        for (const std::string& top : made) pruneMountPoint(host(top));
         if (last_.status == 126 || last_.status == 127)
             return fail(d.line, "the installer could not be started");
         lastRun_ = &d;

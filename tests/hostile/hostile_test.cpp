@@ -291,7 +291,7 @@ TEST(TextParts, KeepMemoryBounded) {
     RunOptionsForTest options;
     options.stdinData = root.host("/huge.qpk");
     options.stdinFromFile = true;
-    RunResult run = runInstaller({"-r", root.path(), "-"}, options);
+    RunResult run = runProgram(INSTALLER_BINARY, {"-r", root.path(), "-"}, options);
     EXPECT_EQ(run.status, 1);
     // One line, the architecture cut short.
     EXPECT_EQ(
