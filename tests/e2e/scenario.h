@@ -76,10 +76,6 @@ struct Scenario {
 bool parseScenarioText(const std::string& path, const std::string& text, Scenario& out,
                        std::string& error);
 
-// Splits a line into words (blanks separate, double quotes group) and
-// decodes the escapes of each.
-bool splitWords(const std::string& line, std::vector<std::string>& words, std::string& error);
-
 // Runs the scenario as a test, reporting each mismatch at its scenario line.
 // Skips what needs root when not root (see rootRequired()).
 void checkScenario(const Scenario& s);

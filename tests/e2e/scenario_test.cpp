@@ -2,9 +2,9 @@
 // binary (see e2e/scenario.h for the format).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "e2e/scenario.h"
@@ -13,21 +13,18 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-std::vector<std::string> scenarioFiles() {
-    std::vector<std::string> files;
-    for (const auto& entry :
-         stdfs::directory_iterator(std::string(SOURCE_DIR) + "/tests/e2e/scenarios"))
-        if (entry.path().extension() == ".scn") files.push_back(entry.path().string());
-    std::sort(files.begin(), files.end());
+std::set<std::string> scenarioFiles() {
+    std::set<std::string> files;
+    for (const auto& entry : stdfs::directory_iterator(SOURCE_DIR "/tests/e2e/scenarios"))
+        if (entry.path().extension() == ".scn") files.insert(entry.path());
     return files;
 }
 
 class Scenarios : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Scenarios, Run) {
-    std::ifstream in(GetParam(), std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(GetParam(), std::ios::binary).rdbuf();
     scenario::Scenario s;
     std::string error;
     ASSERT_TRUE(scenario::parseScenarioText(GetParam(), text.str(), s, error)) << error;

@@ -90,11 +90,6 @@ RunResult run(const std::string& root, const std::vector<std::string>& runs,
             options.env["INSTALLER_FAULT"] = fault;
         const RunResult r = runProgram(INSTALLER_FAULTS_BINARY, args, options);
         all = {all.status ? all.status : r.status, all.out + r.out, all.err + r.err, 0};
-        // The mount points that a run inside the root leaves behind.
-        for (const auto& top : stdfs::directory_iterator(root))
-            if (!options.chrootDir.empty() && top.path().filename() != "flash" &&
-                top.path().filename() != "ram" && top.path().filename() != "tmp")
-                stdfs::remove_all(top.path());
     }
     return all;
 }
@@ -116,7 +111,8 @@ class UpgradeFaults : public ::testing::TestWithParam<std::tuple<int, const char
 TEST_P(UpgradeFaults, EveryOperationFailsInTurn) {
     const Mode& mode = MODES[std::get<0>(GetParam())];
     const std::string op = std::get<1>(GetParam());
-    if (mode.upgrade.size() > 1) REQUIRE_ROOT("--commit runs inside a chroot");
+    if (mode.upgrade.size() > 1 && ::geteuid() != 0)
+        return skipOrFail("--commit runs inside a chroot");
     // Thousands of short runs that flush file by file: the roots lie in
     // memory when they can.
     if (::access("/dev/shm", W_OK) == 0) ::setenv("TMPDIR", "/dev/shm", 1);

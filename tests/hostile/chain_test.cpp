@@ -45,7 +45,7 @@ RunResult runChain(const TempRoot& r, bool disabled, const std::string& last) {
     r.mkdirs("/ram");
     r.mkdirs("/tmp");
     if (disabled) r.write("/ram/pdb/p0/schedule", "enable\n");
-    return runInstaller({"-r", r.path()});
+    return runProgram(INSTALLER_BINARY, {"-r", r.path()});
 }
 
 const std::string HEAD = "/flash/var/pdb/p0", TAIL = "/flash/var/pdb/p" + std::to_string(LINKS - 1);

@@ -190,10 +190,8 @@ DiskFullOneHugeFile | tmpfs /flash 1m; tmpfs /ram 256k | name=a version=2.0 zero
 
 struct Case {
     std::string name, text;
+    friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
 
 // A cell with its shorthands written out, the directives one a line.
 std::string expand(std::string cell) {
@@ -291,7 +289,7 @@ TEST(TextParts, KeepMemoryBounded) {
     RunOptionsForTest options;
     options.stdinData = root.host("/huge.qpk");
     options.stdinFromFile = true;
-    RunResult run = runInstaller({"-r", root.path(), "-"}, options);
+    RunResult run = runProgram(INSTALLER_BINARY, {"-r", root.path(), "-"}, options);
     EXPECT_EQ(run.status, 1);
     // One line, the architecture cut short.
     EXPECT_EQ(

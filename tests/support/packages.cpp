@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
+#include <set>
+#include <tuple>
 
 #include "model/version.h"
 #include "pkgfile/package_reader.h"
@@ -13,6 +16,13 @@ namespace testpkg {
 
 namespace {
 
+using Blobs = std::map<std::string, std::string>;
+// An option's parser, given its value.
+using Option = std::function<bool(const std::string&)>;
+// The options that damage the built file, applied in their order.
+const std::set<std::string> DAMAGE = {"files-length", "insert", "patch", "size-field",
+                                      "magic",        "keep",   "cut"};
+
 std::string le16(uint32_t v) {
     return {char(v & 0xFF), char((v >> 8) & 0xFF)};
 }
@@ -20,15 +30,21 @@ std::string le32(uint32_t v) {
     return le16(v) + le16(v >> 16);
 }
 
+// `text` cut at each `sep`, into `most` parts at most (0: no limit).
 std::vector<std::string> splitOn(const std::string& text, char sep, size_t most = 0) {
     std::vector<std::string> parts;
     size_t start = 0;
-    while (true) {
-        size_t at = most && parts.size() + 1 == most ? std::string::npos : text.find(sep, start);
+    for (size_t at; parts.size() + 1 != most && (at = text.find(sep, start)) != std::string::npos;
+         start = at + 1)
         parts.push_back(text.substr(start, at - start));
-        if (at == std::string::npos) return parts;
-        start = at + 1;
-    }
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+template <typename T>
+bool text(const std::string& text, T& out) {
+    out = text;
+    return true;
 }
 
 bool number(const std::string& text, uint32_t& out) {
@@ -51,64 +67,47 @@ bool version(const std::string& text, Version& out) {
 bool refs(const std::string& text, std::vector<PackageRef>& out) {
     for (const std::string& item : splitOn(text, ',')) {
         std::vector<std::string> f = splitOn(item, ':');
-        PackageRef ref;
+        const size_t star = f[0].find('*');
         uint32_t times = 1;
-        size_t star = f[0].find('*');
-        if (star != std::string::npos && !number(f[0].substr(star + 1), times)) return false;
-        ref.name = f[0].substr(0, star);
-        if (f.size() > 4 || ref.name.empty() || (f.size() > 1 && !version(f[1], ref.minVersion)) ||
-            (f.size() > 2 && !version(f[2], ref.maxVersion)))
+        if (f.size() > 4 || (star != std::string::npos && !number(f[0].substr(star + 1), times)))
             return false;
-        if (f.size() > 3) ref.weight = std::atoi(f[3].c_str());
+        f.resize(4);
+        PackageRef ref{f[0].substr(0, star), 0, 0, std::atoi(f[3].c_str())};
+        if (ref.name.empty() || !version(f[1], ref.minVersion) || !version(f[2], ref.maxVersion))
+            return false;
         out.insert(out.end(), times, ref);
     }
     return true;
 }
 
-bool rawPart(const std::string& text, qpk::RawPart& out) {
-    std::vector<std::string> f = splitOn(text, ':', 2);
-    uint32_t type = 0;
-    out.payload = f.size() > 1 ? f[1] : "";
-    out.type = uint16_t(type);
-    return f.size() == 2 && number(f[0], type) && type <= 0xFFFF &&
-           (out.type = uint16_t(type), true);
-}
-
-std::string nameField(const std::string& name) {
-    std::string field = name;
-    field.resize(16, '\0');
-    return field;
+std::string nameField(std::string name) {
+    name.resize(16, '\0');
+    return name;
 }
 
 // The payload of a hand-made part.
-bool payload(const std::string& text, const std::map<std::string, std::string>& blobs,
-             std::string& out) {
-    std::vector<std::string> f = splitOn(text, ':');
+bool payload(const std::string& text, const Blobs& blobs, std::string& out) {
+    const std::vector<std::string> f = splitOn(text, ':');
     Version v = 0;
     uint32_t n = 0;
     if (f[0] == "hdr" && f.size() >= 3 && version(f[2], v)) {
         out = nameField(f[1]) + le32(v) + le32(1) + std::string(8, '\0') + le32(0);
         if (f.size() > 3 && number(f[3], n)) out.resize(n);
-        return true;
-    }
-    if (f[0] == "refs" && f.size() == 3 && number(f[1], n)) {
+    } else if (f[0] == "refs" && f.size() == 3 && number(f[1], n)) {
         out = le16(n) + nameField(f[2]) + std::string(16, '\0');
-        return true;
-    }
-    if (!text.empty() && text[0] == '@') {
-        auto it = blobs.find(text.substr(1));
+    } else if (text.starts_with('@')) {
+        const auto it = blobs.find(text.substr(1));
         if (it == blobs.end() || it->second.size() < 8) return false;
         out = it->second.substr(8);
-        return true;
+    } else {
+        out = text;
     }
-    out = text;
     return true;
 }
 
-bool piece(const std::string& text, const std::map<std::string, std::string>& blobs,
-           std::string& out) {
-    if (!text.empty() && text[0] == '@') return payload(text, blobs, out);
-    std::vector<std::string> f = splitOn(text, '/', 3);
+bool piece(const std::string& text, const Blobs& blobs, std::string& out) {
+    if (text.starts_with('@')) return payload(text, blobs, out);
+    const std::vector<std::string> f = splitOn(text, '/', 3);
     uint32_t type = 0, length = 0;
     std::string bytes;
     if (f.size() != 3 || !number(f[0], type) || (!f[1].empty() && !number(f[1], length)) ||
@@ -116,6 +115,12 @@ bool piece(const std::string& text, const std::map<std::string, std::string>& bl
         return false;
     out = le16(type) + le32(f[1].empty() ? uint32_t(bytes.size()) : length) + bytes;
     return true;
+}
+
+// An option that parses its value into `field`.
+template <typename T>
+Option into(T& field, bool (*parse)(const std::string&, T&)) {
+    return [&field, parse](const std::string& v) { return parse(v, field); };
 }
 
 // A valid signature (legacy form alone below 132 bytes) padded to `length`.
@@ -137,128 +142,121 @@ std::string signedWithLength(qpk::PackageRecipe recipe, uint32_t length) {
 
 }  // namespace
 
-bool build(const std::vector<std::string>& words, const std::map<std::string, std::string>& blobs,
-           std::string& out, std::string& error) {
+bool build(const std::vector<std::string>& words, const Blobs& blobs, std::string& out,
+           std::string& error) {
     qpk::PackageRecipe recipe;
     qpk::BundleRecipe bundle;
     std::vector<std::string> members, damage;
-    bool isBundle = false, haveName = false, haveVersion = false, signedPackage = true,
-         isRaw = false;
-    uint32_t signatureLength = 0;
-    bool lengthGiven = false;
+    std::set<std::string> given;
     std::string raw;
+    bool signedPackage = true;
+    uint32_t n = 0, signatureLength = 0, garbage = 0;
+    // CLASS:NAME:CONTENTS, a file for machines of that cpu class only (0: all).
+    const auto file = [&](uint16_t mode, const std::string& v) {
+        const std::vector<std::string> f = splitOn(v, ':', 3);
+        const bool ok = f.size() == 3 && number(f[0], n) && n < 256;
+        if (ok) recipe.files.push_back({f[1], mode, f[2], uint8_t(n)});
+        return ok;
+    };
+    const std::map<std::string, Option> options = {
+        {"name", into(recipe.name, text)},
+        {"version", into(recipe.version, parseVersion)},
+        {"build-time", into(recipe.buildTime, number)},
+        {"flags", into(recipe.flags, number)},
+        {"keep-image", into(recipe.keepImagePayload, text)},
+        {"note", into(recipe.note, text)},
+        {"depends", into(recipe.depends, refs)},
+        {"provides", into(recipe.provides, refs)},
+        {"conflicts", into(recipe.conflicts, refs)},
+        {"default-disabled", into(bundle.defaultDisabled, refs)},
+        {"sha256", into(recipe.sha256, yesNo)},
+        {"unrecorded", into(recipe.unrecorded, yesNo)},
+        {"signed", into(signedPackage, yesNo)},
+        {"signature", into(recipe.withSignature, yesNo)},
+        {"signature-length", into(signatureLength, number)},
+        {"signature-garbage", into(garbage, number)},
+        {"file", [&](const std::string& v) { return file(0100644, "0:" + v); }},
+        {"exec", [&](const std::string& v) { return file(0100755, "0:" + v); }},
+        {"class-file", [&](const std::string& v) { return file(0100644, v); }},
+        {"bundle-of",
+         [&](const std::string& v) {
+             for (const std::string& m : splitOn(v, ',')) {
+                 if (!blobs.count(m)) {
+                     error = "bundle member \"" + m + "\" is not built yet";
+                     return false;
+                 }
+                 members.push_back(blobs.at(m));
+             }
+             return true;
+         }},
+        {"zeros",
+         [&](const std::string& v) {
+             const std::vector<std::string> f = splitOn(v, ':');
+             uint32_t size = 0;
+             const bool ok = f.size() == 2 && number(f[0], n) && number(f[1], size);
+             for (uint32_t k = 0; ok && k < n; ++k)
+                 recipe.files.push_back(
+                     {"bin/f" + std::to_string(k), 0100644, std::string(size, 0)});
+             return ok;
+         }},
+        {"record",
+         [&](const std::string& v) {
+             std::vector<std::string> f = splitOn(v, ':', 5);
+             if (f.size() != 5) return false;
+             if (f[1].empty()) f[1] = std::to_string(f[4].size());
+             if (f[2].empty()) f[2] = std::to_string(f[3].size());
+             const uint32_t mode = uint32_t(std::strtoul(f[0].c_str(), nullptr, 8));
+             uint32_t size = 0, nameLength = 0;
+             if (mode == 0 || !number(f[1], size) || !number(f[2], nameLength)) return false;
+             recipe.rawFilesStream = recipe.rawFilesStream.value_or("") + le16(mode) +
+                                     std::string(22, '\0') + le32(size) + le16(nameLength) + f[3] +
+                                     f[4];
+             return true;
+         }},
+        {"after-signature",
+         [&](const std::string& v) {
+             const std::vector<std::string> f = splitOn(v, ':', 2);
+             const bool ok = f.size() == 2 && number(f[0], n) && n <= 0xFFFF;
+             if (ok) recipe.partsAfterSignature.push_back({uint16_t(n), f[1], std::nullopt});
+             return ok;
+         }},
+        {"raw",
+         [&](const std::string& v) {
+             for (const std::string& p : splitOn(v, '+')) {
+                 std::string bytes;
+                 if (!v.empty() && !piece(p, blobs, bytes)) return false;
+                 raw += bytes;
+             }
+             return true;
+         }},
+    };
+    const auto bad = [&](const std::string& word) {
+        if (error.empty()) error = "bad package option \"" + word + "\"";
+        return false;
+    };
+    error.clear();
     for (const std::string& word : words) {
         const size_t eq = word.find('=');
-        const std::string key = word.substr(0, eq),
-                          value = eq == std::string::npos ? "" : word.substr(eq + 1);
-        uint32_t n = 0;
-        bool ok = eq != std::string::npos, flag = false;
-        if (key == "name") {
-            recipe.name = bundle.name = value;
-            haveName = true;
-        } else if (key == "version") {
-            ok = parseVersion(value, recipe.version);
-            bundle.version = recipe.version;
-            haveVersion = true;
-        } else if (key == "build-time") {
-            ok = number(value, recipe.buildTime);
-            bundle.buildTime = recipe.buildTime;
-        } else if (key == "flags") {
-            ok = number(value, recipe.flags);
-            bundle.flags = recipe.flags;
-        } else if (key == "keep-image") {
-            recipe.keepImagePayload = bundle.keepImagePayload = value;
-        } else if (key == "bundle-of") {
-            isBundle = true;
-            for (const std::string& m : splitOn(value, ',')) {
-                auto it = blobs.find(m);
-                if (it == blobs.end()) {
-                    error = "bundle member \"" + m + "\" is not built yet";
-                    return false;
-                }
-                members.push_back(it->second);
-            }
-        } else if (key == "default-disabled") {
-            ok = refs(value, bundle.defaultDisabled);
-        } else if (key == "note") {
-            recipe.note = value;
-        } else if (key == "depends") {
-            ok = refs(value, recipe.depends);
-        } else if (key == "provides") {
-            ok = refs(value, recipe.provides);
-        } else if (key == "conflicts") {
-            ok = refs(value, recipe.conflicts);
-        } else if (key == "file" || key == "exec") {
-            std::vector<std::string> f = splitOn(value, ':', 2);
-            ok = f.size() == 2;
-            if (ok)
-                recipe.files.push_back(
-                    {f[0], uint16_t(key == "exec" ? 0100755 : 0100644), f[1], 0});
-        } else if (key == "class-file") {
-            // CLASS:NAME:CONTENTS, a file for machines of that cpu class only.
-            std::vector<std::string> f = splitOn(value, ':', 3);
-            ok = f.size() == 3 && number(f[0], n) && n < 256;
-            if (ok) recipe.files.push_back({f[1], 0100644, f[2], uint8_t(n)});
-        } else if (key == "zeros") {
-            std::vector<std::string> f = splitOn(value, ':');
-            uint32_t size = 0;
-            ok = f.size() == 2 && number(f[0], n) && number(f[1], size);
-            for (uint32_t k = 0; ok && k < n; ++k)
-                recipe.files.push_back(
-                    {"bin/f" + std::to_string(k), 0100644, std::string(size, '\0')});
-        } else if (key == "record") {
-            std::vector<std::string> f = splitOn(value, ':', 5);
-            uint32_t mode = 0, size = 0, nameLength = 0;
-            ok = f.size() == 5 && (mode = uint32_t(std::strtoul(f[0].c_str(), nullptr, 8))) != 0 &&
-                 (f[1].empty() || number(f[1], size)) && (f[2].empty() || number(f[2], nameLength));
-            if (ok) {
-                std::string& stream =
-                    recipe.rawFilesStream.emplace(recipe.rawFilesStream.value_or(""));
-                stream += le16(mode) + std::string(22, '\0') +
-                          le32(f[1].empty() ? uint32_t(f[4].size()) : size) +
-                          le16(f[2].empty() ? uint32_t(f[3].size()) : nameLength) + f[3] + f[4];
-            }
-        } else if (key == "sha256") {
-            ok = yesNo(value, recipe.sha256);
-        } else if (key == "unrecorded") {
-            ok = yesNo(value, recipe.unrecorded);
-        } else if (key == "signed") {
-            ok = yesNo(value, signedPackage);
-        } else if (key == "signature") {
-            ok = yesNo(value, flag);
-            recipe.withSignature = flag;
-        } else if (key == "signature-length") {
-            ok = lengthGiven = number(value, signatureLength);
-        } else if (key == "signature-garbage") {
-            ok = number(value, n);
-            recipe.signatureOverride = std::string(n, '\x5a');
-        } else if (key == "after-signature") {
-            recipe.partsAfterSignature.emplace_back();
-            ok = rawPart(value, recipe.partsAfterSignature.back());
-        } else if (key == "raw") {
-            isRaw = true;
-            std::string bytes;
-            for (const std::string& p : splitOn(value, '+'))
-                if (!value.empty()) ok = ok && piece(p, blobs, bytes) && (raw += bytes, true);
-        } else if (key == "files-length" || key == "insert" || key == "patch" ||
-                   key == "size-field" || key == "magic" || key == "keep" || key == "cut") {
+        const std::string key = word.substr(0, eq), value = word.substr(eq + 1);
+        given.insert(key);
+        if (DAMAGE.count(key))
             damage.push_back(word);
-        } else {
-            ok = false;
-        }
-        if (!ok) {
-            error = "bad package option \"" + word + "\"";
-            return false;
-        }
+        else if (eq == std::string::npos || !options.count(key) || !options.at(key)(value))
+            return bad(word);
     }
-    if (isRaw) {
+    if (given.count("signature-garbage")) recipe.signatureOverride = std::string(garbage, '\x5a');
+    if (given.count("raw")) {
         out = le32(PACKAGE_MAGIC) + le32(uint32_t(raw.size())) + raw;
-    } else if (!haveName || !haveVersion) {
+    } else if (!given.count("name") || !given.count("version")) {
         error = "a package needs name= and version=";
         return false;
-    } else if (isBundle) {
+    } else if (!members.empty()) {
+        // The bundle's header as a package's.
+        std::tie(bundle.name, bundle.version, bundle.buildTime, bundle.flags,
+                 bundle.keepImagePayload) = std::tie(recipe.name, recipe.version, recipe.buildTime,
+                                                     recipe.flags, recipe.keepImagePayload);
         out = qpk::buildBundle(bundle, members);
-    } else if (lengthGiven) {
+    } else if (given.count("signature-length")) {
         out = signedWithLength(recipe, signatureLength);
     } else {
         out =
@@ -271,13 +269,13 @@ bool build(const std::vector<std::string>& words, const std::map<std::string, st
     for (const std::string& word : damage) {
         const size_t eq = word.find('=');
         const std::string key = word.substr(0, eq), value = word.substr(eq + 1);
-        std::vector<std::string> f = splitOn(value, ':', 2);
-        long offset = std::atol(f[0].c_str());
+        const std::vector<std::string> f = splitOn(value, ':', 2);
+        long offset = std::atol(f[0].c_str());  // below zero: from the end
         if (offset < 0) offset += long(out.size());
-        uint32_t n = 0;
+        bool ok = offset >= 0 && size_t(offset) <= out.size() && f.size() == 2;
         std::string bytes;
-        bool ok = offset >= 0 && size_t(offset) <= out.size();
         if (key == "files-length") {
+            // The files part, found through the part headers.
             size_t at = 8;
             while (at + 6 <= out.size() && out[at] != 4)
                 at += 6 + (uint8_t(out[at + 2]) | uint8_t(out[at + 3]) << 8 |
@@ -285,24 +283,21 @@ bool build(const std::vector<std::string>& words, const std::map<std::string, st
             ok = at + 6 <= out.size() && number(value, n);
             if (ok) out.replace(at + 2, 4, le32(n));
         } else if (key == "insert") {
-            ok = ok && f.size() == 2 && piece(f[1], blobs, bytes);
+            ok = ok && piece(f[1], blobs, bytes);
             if (ok) out.insert(size_t(offset), bytes).replace(4, 4, le32(uint32_t(out.size() - 8)));
         } else if (key == "patch") {
-            ok = ok && f.size() == 2 && offset + f[1].size() <= out.size();
+            ok = ok && offset + f[1].size() <= out.size();
             if (ok) out.replace(size_t(offset), f[1].size(), f[1]);
         } else if (key == "size-field" || key == "magic") {
             // "+N": N more than the true size.
-            ok = number(value.substr(value[0] == '+'), n);
-            if (value[0] == '+') n += uint32_t(out.size() - 8);
+            ok = number(value.substr(value.starts_with('+')), n);
+            if (value.starts_with('+')) n += uint32_t(out.size() - 8);
             out.replace(key == "magic" ? 0 : 4, 4, le32(n));
         } else {
             ok = number(value, n) && n <= out.size();
             if (ok) out.resize(key == "keep" ? n : out.size() - n);
         }
-        if (!ok) {
-            error = "bad package option \"" + word + "\"";
-            return false;
-        }
+        if (!ok) return bad(word);
     }
     return true;
 }

@@ -1,8 +1,6 @@
 // Running the real programs from tests.
 #pragma once
 
-#include <unistd.h>
-
 #include <map>
 #include <string>
 #include <vector>
@@ -18,7 +16,9 @@ struct RunOptionsForTest {
     std::string stdinData;
     bool stdinFromFile = false;              // stdinData names a host file to redirect from
     std::map<std::string, std::string> env;  // added to a clean environment
-    std::string chrootDir;                   // the child enters this root first (root only)
+    // The child enters this root first (root only); the mount points it
+    // makes there are gone once the run is.
+    std::string chrootDir;
     int runAsUser = -1;  // then drops to this user and group, without supplementary groups
 };
 
@@ -29,24 +29,13 @@ constexpr int NOBODY_UID = 65534;
 // and whatever `options.env` adds, nothing else from the test's own.
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const RunOptionsForTest& options = {});
-// The installer binary of this build.
-RunResult runInstaller(const std::vector<std::string>& args, const RunOptionsForTest& options = {});
 
 // Hands `dir` and everything below it to the user and group `uid` (links
 // themselves, not their targets).
 void giveTreeTo(const std::string& dir, int uid);
-
-// The host directories that a chrootDir run of `program` bind-mounts inside
-// the root (the mount points stay behind when the child is gone).
-std::vector<std::string> chrootHostDirectories(const std::string& program);
 
 // True when INSTALLER_TESTS_REQUIRE_ROOT is set: a test that needs root then
 // fails instead of skipping (CI runs as root and must not skip silently).
 bool rootRequired();
 // Skips the current test with `why`, or fails it when rootRequired().
 void skipOrFail(const std::string& why);
-// In a test body: skip or fail unless running as root.
-#define REQUIRE_ROOT(why)                             \
-    do {                                              \
-        if (::geteuid() != 0) return skipOrFail(why); \
-    } while (0)

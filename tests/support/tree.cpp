@@ -17,12 +17,10 @@ std::string describe(const std::string& path) {
     if (::lstat(path.c_str(), &st) != 0) return "";
     if (S_ISLNK(st.st_mode)) return "link " + stdfs::read_symlink(path, ec).string();
     if (S_ISDIR(st.st_mode)) return "dir";
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    char mode[16];
-    std::snprintf(mode, sizeof mode, "%o", unsigned(st.st_mode));
-    return std::string("file ") + mode + " " + content.str();
+    std::ostringstream file;
+    file << "file " << std::oct << st.st_mode << " "
+         << std::ifstream(path, std::ios::binary).rdbuf();
+    return file.str();
 }
 
 Snapshot snapshot(std::string dir) {
