@@ -1,6 +1,5 @@
 #include "support/temp_root.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,8 +9,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "fs/rootfs.h"
-#include "support/tree.h"
 
 // Tests set up and inspect the temporary root from the host's side; the code
 // under test reaches it only through the file layer.
@@ -65,12 +62,4 @@ void TempRoot::symlink(const std::string& text, const std::string& inside) const
     std::string p = host(inside);
     stdfs::create_directories(stdfs::path(p).parent_path());
     ::symlink(text.c_str(), p.c_str());
-}
-
-std::string TempRoot::tree(const std::string& inside) const {
-    const std::string top = inside == "/" ? "" : inside;
-    std::string out;
-    for (const std::string& leaf : tree::leaves(tree::snapshot(host(top))))
-        out += top + "/" + leaf + "\n";
-    return out;
 }

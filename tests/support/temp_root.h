@@ -23,9 +23,6 @@ class TempRoot {
     bool exists(const std::string& inside) const;  // lstat
     void mkdirs(const std::string& inside) const;
     void symlink(const std::string& text, const std::string& inside) const;
-    // The paths below `inside` that hold nothing, one a line, as tree::leaves
-    // gives them but from the root ("/flash/a", "/ram/", "/l -> text").
-    std::string tree(const std::string& inside = "/") const;
 
     // What the code under test names its paths in.
     rootfs::Root& layer() { return layer_; }
