@@ -9,7 +9,6 @@
 #include <fstream>
 #include <sstream>
 
-
 // Tests set up and inspect the temporary root from the host's side; the code
 // under test reaches it only through the file layer.
 namespace stdfs = std::filesystem;
