@@ -1,6 +1,7 @@
-// The package file reader: header records, the digest the signature covers,
-// the copy of every byte read, put-back and seeks at the edges of a part.
-// (Damaged file headers and parts are rows of the hostile catalogue.)
+// The package file reader: the digest the signature covers, the copy of
+// every byte read, put-back and seeks at the edges of a part. (Header records
+// and damaged parts are checked through the installer: scenarios and the
+// hostile catalogue.)
 #include "pkgfile/package_reader.h"
 
 #include <gtest/gtest.h>
@@ -8,14 +9,11 @@
 
 #include <sstream>
 
-#include "fs/fd_stream.h"
 #include "qpk/lib/builder.h"
-#include "support/temp_root.h"
 
 namespace {
 
 const std::vector<uint32_t> INSTALL = {1, 18, 20, 16, 3, 19, 17, 21, 4, 9};
-const std::vector<uint32_t> DISCOVERY = {18, 1, 24, 16, 2, 23, 3, 19, 17, 21};
 
 std::string le16(uint16_t v) {
     return {char(v), char(v >> 8)};
@@ -82,30 +80,6 @@ std::string signatureDigest(PackageReader& reader) {
     return slot(reader);
 }
 
-// Name fields end at a NUL or after 16 bytes; a 32-byte header record has no
-// flags word; text parts keep their bytes as they are.
-TEST(PackageReader, HeaderRecords) {
-    for (bool flagsWord : {true, false}) {
-        qpk::PackageRecipe r = recipe(flagsWord ? std::string("ab\0cd", 5) : "sixteen-chars-ab");
-        r.flags = 3;
-        r.withFlagsWord = flagsWord;
-        r.text24 = std::string("t24\0", 4);
-        r.depends = {{"sixteen-chars-cd", 1, 2, 3}};
-        r.keepImagePayload = "image";
-        if (!flagsWord) r.architecture.reset();
-        Opened o(qpk::buildPackage(r, {}), DISCOVERY);
-        Package p;
-        ASSERT_TRUE(o.header(p));
-        EXPECT_EQ(p.name, flagsWord ? "ab" : "sixteen-chars-ab");
-        EXPECT_EQ(p.flags, flagsWord ? 3u : 0u);
-        EXPECT_EQ(p.text24, std::string("t24\0", 4));
-        EXPECT_EQ(p.architecture, flagsWord ? "powerpc" : "i386");
-        EXPECT_EQ(p.depends.at(0).name, "sixteen-chars-cd");
-        EXPECT_TRUE(p.keepsImage);
-        EXPECT_EQ(o.reader.currentType(), PART_PAYLOAD);  // left for the caller
-    }
-}
-
 // The signature covers the package header (or a part 25 before it) up to the
 // signature part; whatever follows is digested anew, and every byte is
 // copied once, in or out of the digest.
@@ -155,24 +129,6 @@ TEST(PackageReader, PutBackIsDigestedAndCopiedOnce) {
     EXPECT_EQ(signatureDigest(o.reader), digest(file.substr(8, file.size() - 8 - 132), false));
     o.readToEnd();
     EXPECT_EQ(copy.str(), file);
-}
-
-// A read of a buffer or more goes from the file straight into the caller's
-// memory; the last bytes of it can still be put back.
-TEST(PackageReader, PutBackAfterABulkReadFromAFile) {
-    std::string big(300000, 'b');
-    big.back() = 'z';
-    TempRoot root;
-    root.write("/f.qpk", packageFile(HEADER + part(77, big)));
-    InFile in(root.layer(), "/f.qpk");
-    PackageReader reader(in, true, nullptr);
-    reader.wanted = {77};
-    ASSERT_EQ(reader.nextPart(), 77);
-    std::string payload(big.size(), '\0');
-    ASSERT_TRUE(reader.read(payload.data(), std::streamsize(payload.size())));
-    EXPECT_EQ(payload, big);
-    ASSERT_TRUE(reader.unget());
-    EXPECT_EQ(reader.get(), 'z');
 }
 
 // Seeks stay within the part; with a digest kept they only go forward, by

@@ -163,6 +163,7 @@ bool build(const std::vector<std::string>& words, const Blobs& blobs, std::strin
         {"version", into(recipe.version, parseVersion)},
         {"build-time", into(recipe.buildTime, number)},
         {"flags", into(recipe.flags, number)},
+        {"flags-word", into(recipe.withFlagsWord, yesNo)},
         {"keep-image", into(recipe.keepImagePayload, text)},
         {"note", into(recipe.note, text)},
         {"depends", into(recipe.depends, refs)},

@@ -10,6 +10,7 @@
 //                                   a raw file record (octal mode; empty SIZE
 //                                   and NAMELEN are the true ones)
 //   sha256= unrecorded= signed= signature=   yes or no
+//   flags-word=no                   a 32-byte header record, without flags
 //   signature-length=N              a valid signature in a part of N bytes
 //   signature-garbage=N             N bytes that are no signature
 //   after-signature=TYPE:PAYLOAD
