@@ -62,7 +62,6 @@ struct Opened {
         : source(bytes), reader(source, hashing, copy) {
         reader.wanted = std::move(wanted);
     }
-    bool header(Package& p) { return reader.nextPart() >= 0 && readPackageHeader(p, reader); }
     void readToEnd() {
         while (reader.nextPart() >= 0) {
         }
