@@ -73,8 +73,12 @@ Bytes operation(const Bytes& e, const Bytes& s, const Bytes& y) {
 
 }  // namespace
 
-// Values at and around p and bit 255 come out canonical.
-TEST(Field25519, ConversionGivesTheCanonicalValue) {
+// Values at and around p and bit 255 come out canonical. Operands at the
+// limb bounds the curve code hands to a product (a sum of three reduced
+// values, with each sign pattern that matters for the carries): an overflow
+// of the 64-bit column sums or a wrong carry shows as a wrong value, and as a
+// signed-overflow report under the sanitizer.
+TEST(Field25519, ConversionsAndProductsAreExact) {
     Reference ref;
     for (const char* hex : {
              "0",
@@ -94,14 +98,6 @@ TEST(Field25519, ConversionGivesTheCanonicalValue) {
         fromBytes(f, in.data());
         EXPECT_EQ(encode(f), ref.product(ref.number(hex), ref.number("1"))) << hex;
     }
-}
-
-// Operands at the limb bounds the curve code hands to a product (a sum of
-// three reduced values, with each sign pattern that matters for the carries):
-// an overflow of the 64-bit column sums or a wrong carry shows as a wrong
-// value, and as a signed-overflow report under the sanitizer.
-TEST(Field25519, ProductsAtTheLimbBoundsAreExact) {
-    Reference ref;
     std::vector<Fe> operands;
     for (int pattern = 0; pattern < 5; ++pattern) {
         Fe f;
