@@ -1,5 +1,6 @@
-// The saved manifest file: what loads, what a save refuses. (Staging and
-// applying are checked through the installer: scenarios and the fault matrix.)
+// The saved manifest file (what loads, what a save refuses) and taking a
+// directory back from a staged removal. (Staging and applying are checked
+// through the installer: scenarios and the fault matrix.)
 #include "txn/manifest.h"
 
 #include <gtest/gtest.h>
@@ -12,11 +13,6 @@
 
 namespace {
 
-Console& testConsole() {
-    static Console console;
-    return console;
-}
-
 class ManifestTest : public ::testing::Test {
   protected:
     // The saved form, as a compact view of the entries.
@@ -26,7 +22,22 @@ class ManifestTest : public ::testing::Test {
     }
 
     TempRoot root;
+    Console console;
 };
+
+// A directory to keep is taken back from a staged removal; something else
+// staged there, or a file standing there, keeps it from being one.
+TEST_F(ManifestTest, ReclaimDirectory) {
+    root.mkdirs("/d");
+    root.write("/file", "x");
+    FileManifest m{root.layer(), console};
+    m.stage("/d", EntryKind::Remove, "");
+    m.stage("/e", EntryKind::Move, "/s");
+    m.stage("/file", EntryKind::Remove, "");
+    EXPECT_TRUE(m.reclaimDirectory("/d") && m.reclaimDirectory("/missing"));
+    EXPECT_FALSE(m.reclaimDirectory("/e") || m.reclaimDirectory("/file"));
+    EXPECT_EQ(listing(m), "M /e /s\n");
+}
 
 // Every field is the rest of the line after the first two blanks; an empty
 // line ends the file; a malformed line fails the load after what came before.
@@ -50,11 +61,11 @@ TEST_F(ManifestTest, LoadEdgeCases) {
     };
     for (const Case& c : cases) {
         root.write("/m", c.text);
-        FileManifest m{root.layer(), testConsole()};
+        FileManifest m{root.layer(), console};
         EXPECT_EQ(m.load("/m"), c.result) << c.text;
         EXPECT_EQ(listing(m), c.entries) << c.text;
     }
-    FileManifest m{root.layer(), testConsole()};
+    FileManifest m{root.layer(), console};
     EXPECT_FALSE(m.load("/missing"));
 }
 
@@ -74,7 +85,7 @@ TEST_F(ManifestTest, SaveRefusesEntriesThatWouldLoadBackAsOthers) {
         {"/flash/a", EntryKind::Symlink, ""},
     };
     for (const Case& c : cases) {
-        FileManifest m{root.layer(), testConsole()};
+        FileManifest m{root.layer(), console};
         m.stage("/flash/ok", EntryKind::Remove, "");
         m.stage(c.target, c.kind, c.source);
         errno = 0;
