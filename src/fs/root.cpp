@@ -17,7 +17,6 @@
 namespace rootfs {
 
 Root::~Root() {
-    dirs_.forget();
     if (fd_ >= 0) ::close(fd_);
 }
 
