@@ -10,4 +10,8 @@ bool openat2Disabled() {
     return false;
 }
 
+unsigned lockWaitSeconds(unsigned usual) {
+    return usual;
+}
+
 }  // namespace rootfs::faults

@@ -12,7 +12,7 @@ enum Op : unsigned {
     WRITE = 1,     // each write system call of a stream or file copy
     RENAME = 2,    // Root::rename
     MKDIR = 4,     // Root::mkdir
-    CREATE = 8,    // Root::open with O_CREAT, Root::mkstemp
+    CREATE = 8,    // Root::open with O_CREAT
     UNLINK = 16,   // Root::unlink
     SYMLINK = 32,  // Root::symlink
 };
@@ -21,5 +21,7 @@ enum Op : unsigned {
 bool hit(Op op);
 // True while the layer is to behave as on a kernel without openat2.
 bool openat2Disabled();
+// How long a run waits for another's lock: `usual`, unless a test says.
+unsigned lockWaitSeconds(unsigned usual);
 
 }  // namespace rootfs::faults

@@ -72,11 +72,6 @@ class Root {
     // ".." left out). False (errno set) when the directory cannot be opened.
     bool listDirectory(const std::string& path, std::vector<std::string>& names);
 
-    // Like mkstemp: `pattern` ends in "XXXXXX", which is replaced by six
-    // random characters; the file is created with O_CREAT|O_EXCL and mode
-    // 0600. Returns the descriptor, or -1 (pattern left unchanged).
-    int mkstemp(std::string& pattern);
-
     // A number for the open outermost Batch, different for each; 0 when none.
     unsigned long batchId() const { return dirs_.batchId(); }
     // Counts the calls that create, remove, rename or change anything; a

@@ -21,7 +21,9 @@
 #include "pdb/database.h"
 #include "pdb/layout.h"
 #include "txn/manifest.h"
+#include "txn/run_lock.h"
 #include "txn/space.h"
+#include "txn/staging_record.h"
 
 namespace {
 
@@ -66,6 +68,30 @@ void keepStdinImage(FileManifest& manifest, const std::string& imageDir, bool bo
 }
 
 }  // namespace
+
+std::set<std::string> stagingTagsOf(const FileManifest& manifest) {
+    std::set<std::string> tags;
+    for (const auto& item : manifest.entries()) {
+        std::string tag = stagingTag(item.second.source);
+        if (!tag.empty()) tags.insert(tag);
+    }
+    return tags;
+}
+
+bool startChanging(Installer& installer, RunLock& lock) {
+    if (!lock.acquire()) {
+        if (errno == EWOULDBLOCK)
+            installer.error("another installer is running: gave up after %u s waiting for %s",
+                            lock.waitSeconds(), lock.path().c_str());
+        else
+            installer.error("could not lock %s: %s", lock.path().c_str(), std::strerror(errno));
+        return false;
+    }
+    FileManifest saved(installer.root, installer.console);
+    saved.load(SAVED_MANIFEST);
+    sweepLeftoverTemporaries(installer.root, stagingTagsOf(saved));
+    return true;
+}
 
 int applyFailureStatus(const FileManifest& manifest) {
     return manifest.applyError() == ENOSPC ? 28 : SET_BAD;
@@ -165,6 +191,10 @@ int runInstaller(Installer& installer, int argc, char** argv) {
         return 1;
     }
     const char* arch = std::getenv("arch");
+    // The list only reads; every other mode reads the database under the lock.
+    RunLock lock(installer.root);
+    installer.console.quiet = options.quiet;
+    if (!options.show && !startChanging(installer, lock)) return 1;
     PackageDatabase::open(installer, options.quiet, arch ? arch : "i386");
     if (options.show) return runShow(installer);
     if (options.cleanup) return runCleanup(installer);

@@ -3,11 +3,22 @@
 #pragma once
 
 #include <istream>
+#include <set>
+#include <string>
 
 #include "main/options.h"
 
 class Installer;
 class FileManifest;
+class RunLock;
+
+// Every run that changes files starts here: it takes the run lock and
+// removes the temporary files that an interrupted run left behind (those of
+// a manifest saved for a commit stay). False, reported, when another run
+// kept the lock.
+bool startChanging(Installer& installer, RunLock& lock);
+// The run tags of the staged files a manifest names.
+std::set<std::string> stagingTagsOf(const FileManifest& manifest);
 
 int runShow(Installer& installer);
 int runCleanup(Installer& installer);

@@ -7,23 +7,33 @@
 #include "main/modes.h"
 #include "pdb/layout.h"
 #include "txn/manifest.h"
+#include "txn/run_lock.h"
+#include "txn/staging_record.h"
 
 int commitSavedManifest(Installer& installer) {
     Console& console = installer.console;
+    RunLock lock(installer.root);
+    if (!startChanging(installer, lock)) return 1;
     FileManifest manifest(installer.root, console, applyRank);
     manifest.load(SAVED_MANIFEST);
     console.print("finishing install... ");
     const bool applied = manifest.apply(true);
     // Erase the last spinner character.
     console.print("\b \n");
-    return applied ? 0 : applyFailureStatus(manifest);
+    if (!applied) return applyFailureStatus(manifest);
+    // Its staged files are in place: the saving run's record has done its part.
+    dropStagingRecords(installer.root, stagingTagsOf(manifest));
+    return 0;
 }
 
-void cancelSavedManifest(Installer& installer) {
-    FileManifest manifest(installer.root, installer.console, applyRank);
-    manifest.load(SAVED_MANIFEST);
-    manifest.cancel();
+int cancelSavedManifest(Installer& installer) {
+    RunLock lock(installer.root);
+    if (!startChanging(installer, lock)) return 1;
     installer.root.unlink(SAVED_MANIFEST);
+    // With the manifest gone, its staged files are an interrupted run's
+    // leftovers: they go.
+    sweepLeftoverTemporaries(installer.root, {});
+    return 0;
 }
 
 bool parseOptions(Installer& installer, int argc, char** argv, RunOptions& options,
@@ -56,7 +66,7 @@ bool parseOptions(Installer& installer, int argc, char** argv, RunOptions& optio
             exitStatus = commitSavedManifest(installer);
             return false;
         } else if (is("--cancel")) {
-            cancelSavedManifest(installer);
+            exitStatus = cancelSavedManifest(installer);
             return false;
         } else if (is("--show")) {
             options.show = true;

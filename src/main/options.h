@@ -24,7 +24,8 @@ bool parseOptions(Installer& installer, int argc, char** argv, RunOptions& optio
 
 constexpr const char* USAGE_LINE = "usage: installer [-q] [-r <root>] [-]";
 
-// "--commit": apply the saved manifest, returning the exit status (0, or
-// that of a failed apply); "--cancel": throw it away.
+// "--commit": apply the saved manifest; "--cancel": throw it away with its
+// staged files. Each returns the exit status: 0, that of a failed apply, or
+// 1 when another run kept the lock.
 int commitSavedManifest(Installer& installer);
-void cancelSavedManifest(Installer& installer);
+int cancelSavedManifest(Installer& installer);

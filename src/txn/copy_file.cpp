@@ -29,8 +29,8 @@ bool copyData(int in, int out, ApplyReport* progress) {
 
 }  // namespace
 
-bool copyFile(rootfs::Root& root, const std::string& source, const std::string& target,
-              ApplyReport* progress) {
+bool copyFile(rootfs::Root& root, StagingRecord& record, const std::string& source,
+              const std::string& target, ApplyReport* progress) {
     struct stat st;
     if (root.stat(source, &st) != 0) return false;
     if (!S_ISREG(st.st_mode)) {
@@ -39,8 +39,8 @@ bool copyFile(rootfs::Root& root, const std::string& source, const std::string& 
     }
     int in = root.open(source, O_RDONLY);
     if (in < 0) return false;
-    std::string temp = tempPattern(parentDirectory(target));
-    int out = root.mkstemp(temp);
+    std::string temp;
+    int out = record.makeTemporary(parentDirectory(target), temp);
     if (out < 0) {
         int err = errno;
         ::close(in);

@@ -3,8 +3,10 @@
 //               EACCES) or, with ERR "crash", the process is killed there
 //   OP:count    nothing fails; the number of OP operations is written to
 //               standard error at exit as "fault-count N"
-// OP is write, create, rename, mkdir, unlink or symlink. INSTALLER_NO_OPENAT2
-// set makes the layer resolve as on a kernel without openat2. Programs with
+// OP is write, create, rename, mkdir, unlink, symlink, or "any" for all of
+// them counted together. INSTALLER_NO_OPENAT2 set makes the layer resolve as
+// on a kernel without openat2; INSTALLER_LOCK_WAIT sets how many seconds a
+// run waits for another's lock. Programs with
 // this seam flush file by file: the default flush syncs the whole machine,
 // which would make every one of the many short runs of a test wait for every
 // other writer's data; the file-by-file flush moves in the same order.
@@ -48,6 +50,7 @@ void armFromEnvironment() {
     unsigned mask = 0;
     for (unsigned k = 0; k < 6; ++k)
         if (text.substr(0, colon) == OPS[k]) mask = 1u << k;
+    if (text.substr(0, colon) == "any") mask = (1u << 6) - 1;
     std::string rest = colon == std::string::npos ? "" : text.substr(colon + 1);
     if (mask == 0 || rest.empty()) {
         std::fprintf(stderr, "INSTALLER_FAULT: cannot read \"%s\"\n", setting);
@@ -96,6 +99,11 @@ void simulateNoOpenat2(bool on) {
 bool openat2Disabled() {
     armFromEnvironment();
     return noOpenat2;
+}
+
+unsigned lockWaitSeconds(unsigned usual) {
+    const char* setting = std::getenv("INSTALLER_LOCK_WAIT");
+    return setting ? unsigned(std::atoi(setting)) : usual;
 }
 
 bool hit(Op op) {

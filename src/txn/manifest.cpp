@@ -48,8 +48,9 @@ enum class MoveResult { Moved, NoSource, Failed };
 
 // A temporary file of the manifest (`owned`) has no other owner once its
 // move is over: it goes when it was copied or could not be moved at all.
-MoveResult moveIntoPlace(rootfs::Root& root, const std::string& source, const std::string& target,
-                         bool owned, ApplyReport& report, bool showSpinner) {
+MoveResult moveIntoPlace(rootfs::Root& root, StagingRecord& record, const std::string& source,
+                         const std::string& target, bool owned, ApplyReport& report,
+                         bool showSpinner) {
     // The manifest's own temporary files are plain files; other sources
     // (a loaded manifest's) may be anything.
     auto move = [&] {
@@ -64,7 +65,7 @@ MoveResult moveIntoPlace(rootfs::Root& root, const std::string& source, const st
     MoveResult result = MoveResult::Failed;
     int error = errno;
     if (errno == EXDEV) {
-        if (copyFile(root, source, target, showSpinner ? &report : nullptr)) {
+        if (copyFile(root, record, source, target, showSpinner ? &report : nullptr)) {
             result = MoveResult::Moved;
         } else {
             error = errno;
@@ -143,8 +144,8 @@ std::unique_ptr<OutFile> FileManifest::createStaged(const std::string& target, u
 
 bool FileManifest::createStaged(OutFile& out, const std::string& target, uint64_t sizeHint,
                                 mode_t mode) {
-    std::string temp = tempPattern(places_.directoryFor(target, sizeHint));
-    int fd = root_.mkstemp(temp);
+    std::string temp;
+    int fd = record_.makeTemporary(places_.directoryFor(target, sizeHint), temp);
     if (fd < 0) return false;  // nothing staged
     places_.noteStaged(temp, sizeHint);
     if (mode != 0) ::fchmod(fd, mode);
@@ -191,7 +192,7 @@ bool FileManifest::apply(bool showSpinner) {
                 return;
             }
             durable.beforeMove(entry.source);
-            if (moveIntoPlace(root_, entry.source, target, owned, report_, showSpinner) ==
+            if (moveIntoPlace(root_, record_, entry.source, target, owned, report_, showSpinner) ==
                 MoveResult::Failed)
                 failed();
             durable.changed(target);
@@ -217,6 +218,8 @@ bool FileManifest::apply(bool showSpinner) {
         }
     }
     durable.afterMoves();
+    // Every temporary file is moved or deleted, and on storage so.
+    record_.finish();
     return allMoved;
 }
 
@@ -225,4 +228,5 @@ void FileManifest::cancel() {
     for (const auto& [target, entry] : entries_)
         if (entry.kind == EntryKind::StagedFile) root_.unlink(entry.source);
     entries_.clear();
+    record_.finish();
 }

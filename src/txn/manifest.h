@@ -14,6 +14,7 @@
 #include "fs/rootfs.h"
 #include "txn/apply_report.h"
 #include "txn/staging.h"
+#include "txn/staging_record.h"
 
 enum class EntryKind : int { Move = 0, StagedFile = 1, Symlink = 3, Remove = 4 };
 
@@ -34,7 +35,7 @@ class FileManifest {
     // changes are applied.
     // Every file of the manifest is named in `root`.
     FileManifest(rootfs::Root& root, ApplyReport& report, RankOf rankOf = nullptr)
-        : root_(root), report_(report), rankOf_(rankOf), places_(root) {}
+        : root_(root), report_(report), rankOf_(rankOf), places_(root), record_(root) {}
 
     // Adds or replaces the entry of `target`; a replaced staged temporary
     // file is deleted.
@@ -69,19 +70,23 @@ class FileManifest {
     int applyError() const { return applyError_; }
     // Drops every entry and deletes the staged temporary files.
     void cancel();
-    bool save(const std::string& path) const;
+    // Writes the manifest file; its staged temporary files then belong to
+    // it, for a later commit or cancel.
+    bool save(const std::string& path);
     bool load(const std::string& path);
 
     const Map& entries() const { return entries_; }
     bool empty() const { return entries_.empty(); }
 
     rootfs::Root& root() const { return root_; }
+    const StagingRecord& stagingRecord() const { return record_; }
 
   private:
     rootfs::Root& root_;
     ApplyReport& report_;
     RankOf rankOf_;
     StagingPlaces places_;
+    StagingRecord record_;
     Map entries_;
     int applyError_ = 0;
 };
@@ -91,5 +96,5 @@ void makeDirectories(rootfs::Root& root, const std::string& path);
 // Copies a regular file (cross-file-system fallback of apply), telling
 // `progress` (when given) of each block. Returns false on failure; the target
 // is then left as it was.
-bool copyFile(rootfs::Root& root, const std::string& source, const std::string& target,
-              ApplyReport* progress);
+bool copyFile(rootfs::Root& root, StagingRecord& record, const std::string& source,
+              const std::string& target, ApplyReport* progress);

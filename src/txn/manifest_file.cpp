@@ -52,7 +52,7 @@ bool savable(const std::string& target, const ManifestEntry& entry) {
 
 }  // namespace
 
-bool FileManifest::save(const std::string& path) const {
+bool FileManifest::save(const std::string& path) {
     std::string text;
     for (const auto& [target, entry] : entries_) {
         if (!savable(target, entry)) {
@@ -68,10 +68,22 @@ bool FileManifest::save(const std::string& path) const {
         }
         text += '\n';
     }
-    OutFile out(root_, path);
-    if (!out.is_open()) return false;
+    // Written beside its place and renamed onto it: a run killed while
+    // writing leaves no manifest cut short for a commit to apply in part.
+    std::string temp;
+    int fd = record_.makeTemporary(parentDirectory(path), temp);
+    if (fd < 0) return false;
+    OutFile out;
+    out.attach(fd);
     out.write(text.data(), std::streamsize(text.size()));
-    return out.close();
+    if (!out.close() || root_.renameFile(temp, path) != 0) {
+        const int error = errno;
+        root_.unlink(temp);
+        errno = error;
+        return false;
+    }
+    record_.handOver();
+    return true;
 }
 
 bool FileManifest::load(const std::string& path) {

@@ -116,6 +116,13 @@ bool estimateSpace(const FileManifest& manifest, int64_t& bootSpare, int64_t& fl
             if (oldExists) accounts[i].freeBlocks += accounts[i].blocksOf(old.st_size);
         }
     }
+    // The run's staging record goes once the changes are in place.
+    for (const std::string& record : manifest.stagingRecord().files()) {
+        struct stat st;
+        if (root.stat(record, &st) != 0) continue;
+        for (FsSpace& account : accounts)
+            if (account.holds(record)) account.freeBlocks += account.blocksOf(st.st_size);
+    }
     bootSpare = accounts[0].spare();
     flashSpare = accounts[1].spare();
     return bootSpare >= 0 && flashSpare >= 0;

@@ -74,11 +74,6 @@ void StagingPlaces::forget(int i) {
     next = used % PLACES;
 }
 
-std::string tempPattern(const std::string& dir) {
-    if (!dir.empty() && dir.back() == '/') return dir + "tmpXXXXXX";
-    return dir + "/tmpXXXXXX";
-}
-
 std::string StagingPlaces::directoryFor(const std::string& target, uint64_t sizeHint) {
     if (sizeHint == 0) return root_.exists("/ram") ? "/ram" : "/tmp";
     const std::string parent = parentDirectory(target);

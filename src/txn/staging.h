@@ -8,9 +8,6 @@
 
 #include "fs/rootfs.h"
 
-// The mkstemp pattern of a temporary file in `dir`: "<dir>/tmpXXXXXX".
-std::string tempPattern(const std::string& dir);
-
 // The staging places of one manifest. The nearest existing ancestor of a
 // directory stays the same while the layer changes nothing but the
 // temporary files made here; a file system's free count then only shrinks

@@ -30,6 +30,8 @@ Snapshot snapshot(std::string dir) {
     for (auto it = stdfs::recursive_directory_iterator(dir, ec);
          !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
         const std::string path = it->path().string();
+        // The run lock stays once any run that changes files has taken it.
+        if (path.substr(dir.size()) == "/ram/installer.lock") continue;
         shot[path.substr(dir.size())] = describe(path);
     }
     return shot;

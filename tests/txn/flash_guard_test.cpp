@@ -44,8 +44,7 @@ std::string failedChecks(rootfs::Root& fs) {
     for (const char* path : {"/flash/bin/x", "/flash/rel/x", "/flash/up/etc/x", "/flash/../etc/x",
                              "//flash/./bin/x", "flash/bin/x"})
         refused(path, fs.truncateCreate(path));
-    std::string temp = "/flash/bin/tmpXXXXXX";
-    refused("temporary file", fs.mkstemp(temp));
+    refused("exclusive create", fs.open("/flash/bin/tmp", O_RDWR | O_CREAT | O_EXCL, 0600));
     refused("truncate", fs.open("/flash/bin/passwd", O_WRONLY | O_TRUNC));
     refused("rename onto", fs.rename("/ram/t", "/flash/bin/passwd"));
     refused("rename away", fs.rename("/flash/bin/passwd", "/ram/stolen"));
@@ -62,8 +61,8 @@ std::string failedChecks(rootfs::Root& fs) {
     check("read through a link", fs.stat("/flash/bin/passwd", &st) == 0);
     check("create through an inner link", fs.truncateCreate("/flash/inner/x") == 0);
     check("rename through an inner link", fs.rename("/flash/inner/x", "/flash/inner/y") == 0);
-    temp = "/flash/var/tmpXXXXXX";
-    check("temporary file in the flash", fs.mkstemp(temp) >= 0);
+    check("exclusive create in the flash",
+          fs.open("/flash/var/tmp", O_RDWR | O_CREAT | O_EXCL, 0600) >= 0);
     check("plain create", fs.truncateCreate("/flash/var/pdb/a/version") == 0);
     // A final link is replaced or removed as a link.
     check("replace the image link",

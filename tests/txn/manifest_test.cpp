@@ -16,7 +16,7 @@ namespace {
 class ManifestTest : public ::testing::Test {
   protected:
     // The saved form, as a compact view of the entries.
-    std::string listing(const FileManifest& m) {
+    std::string listing(FileManifest& m) {
         m.save("/listing");
         return root.read("/listing");
     }
