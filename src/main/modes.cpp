@@ -48,6 +48,14 @@ bool saveChanges(Installer& installer, FileManifest& manifest) {
     return false;
 }
 
+// Changes saved for a commit were planned against the database as it was;
+// once this run changes it, committing them could mix two versions of a
+// package. They go, with the files they staged, before this run's changes.
+void dropSavedChanges(Installer& installer, const FileManifest& manifest) {
+    if (installer.root.unlink(SAVED_MANIFEST) == 0)
+        sweepLeftoverTemporaries(installer.root, manifest.stagingRecord().tags());
+}
+
 // Shortfall in kB of a negative spare byte count.
 int shortfallKb(int64_t spare) {
     return int((uint64_t(-spare) >> 10) + 1);
@@ -107,6 +115,7 @@ int runShow(Installer& installer) {
 int runCleanup(Installer& installer) {
     FileManifest manifest(installer.root, installer.console, applyRank);
     cleanupPackages(installer, manifest);
+    if (!manifest.empty()) dropSavedChanges(installer, manifest);
     return manifest.apply(false) ? 0 : applyFailureStatus(manifest);
 }
 
@@ -130,6 +139,7 @@ int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions&
     if (status == SET_OK) {
         keepStdinImage(manifest, imageDir, bootFlag != 0);
         if (stagePackagesChanged(installer, manifest)) {
+            dropSavedChanges(installer, manifest);
             if (!manifest.apply(false)) status = applyFailureStatus(manifest);
         } else {
             manifest.cancel();
@@ -173,6 +183,7 @@ int runNormalPass(Installer& installer, FileManifest& manifest, const RunOptions
     }
     // The changes go in before the "installed" lines, so that a move that
     // fails (reported by apply) is not followed by a claim of success.
+    if (options.applyNow && !manifest.empty()) dropSavedChanges(installer, manifest);
     if (options.applyNow && !manifest.empty() && !manifest.apply(false)) {
         installed.clear();
         status = applyFailureStatus(manifest);

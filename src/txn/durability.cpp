@@ -33,6 +33,10 @@ void ApplyDurability::beforeMoves() {
     if (mode_ == DurabilityMode::SyncAll) ::sync();
 }
 
+void ApplyDurability::beforeCompletingMoves() {
+    flushMoves();
+}
+
 void ApplyDurability::beforeMove(const std::string& source) {
     if (mode_ == DurabilityMode::FsyncEach) fsyncPath(root_, source, O_RDONLY);
 }
@@ -42,6 +46,10 @@ void ApplyDurability::changed(const std::string& target) {
 }
 
 void ApplyDurability::afterMoves() {
+    flushMoves();
+}
+
+void ApplyDurability::flushMoves() {
     if (mode_ == DurabilityMode::SyncAll) {
         ::sync();
         return;

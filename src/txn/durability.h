@@ -1,6 +1,8 @@
 // Getting the files of one apply onto storage, so that a power cut after the
-// run never leaves an installed file empty or truncated: the staged data is
-// flushed before the moves, the directories after them.
+// run never leaves an installed file empty or truncated, nor a database
+// record ahead of its files: the staged data is flushed before the moves, the
+// moves of files before those that complete an install, and the directories
+// after them all.
 #pragma once
 
 #include <string>
@@ -9,7 +11,8 @@
 #include "fs/rootfs.h"
 
 enum class DurabilityMode {
-    // One sync() before the moves and one after. The default: applying 3000
+    // One sync() before the moves, one before the completing moves and one
+    // after. The default: applying 3000
     // small staged files on a journalling disk file system took 0.1-0.2 s
     // this way against 15-25 s with FsyncEach, which commits the journal
     // once per file instead of twice in all.
@@ -27,6 +30,10 @@ class ApplyDurability {
   public:
     explicit ApplyDurability(rootfs::Root& root);
     void beforeMoves();
+    // Before the first move that completes an install: every move before it
+    // is on storage, so a power cut cannot keep the completing move and lose
+    // one it completes.
+    void beforeCompletingMoves();
     void beforeMove(const std::string& source);
     void changed(const std::string& target);  // a target was made, replaced or removed
     void afterMoves();
@@ -34,5 +41,6 @@ class ApplyDurability {
   private:
     rootfs::Root& root_;
     DurabilityMode mode_;
+    void flushMoves();  // the moves so far, onto storage
     std::unordered_set<std::string> directories_;
 };

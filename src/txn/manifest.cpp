@@ -211,6 +211,7 @@ bool FileManifest::apply(bool showSpinner) {
             if (later.size() < size_t(rank)) later.resize(size_t(rank));
             later[size_t(rank - 1)].push_back(&item);
         }
+        if (!later.empty()) durable.beforeCompletingMoves();
         for (const auto& rankMoves : later) {
             const bool blocked = !allMoved;
             for (const Map::value_type* item : rankMoves)

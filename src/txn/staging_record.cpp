@@ -154,6 +154,12 @@ void StagingRecord::handOver() {
     records_.clear();
 }
 
+std::set<std::string> StagingRecord::tags() const {
+    std::set<std::string> tags;
+    for (const std::string& path : records_) tags.insert(path.substr(path.rfind('-') + 1));
+    return tags;
+}
+
 std::string stagingTag(const std::string& path) {
     const size_t slash = path.rfind('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);

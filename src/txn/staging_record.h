@@ -34,8 +34,9 @@ class StagingRecord {
     // The manifest was saved for a later commit: its record stays for that
     // commit, and this run no longer answers for it.
     void handOver();
-    // The record files of this run, all gone once it ends.
+    // The record files of this run, all gone once it ends, and their tags.
     const std::set<std::string>& files() const { return records_; }
+    std::set<std::string> tags() const;
 
   private:
     rootfs::Root& root_;

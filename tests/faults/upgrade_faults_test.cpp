@@ -1,14 +1,23 @@
-// Every mutating file operation of a whole upgrade made to fail in turn, with
-// a full disk, an I/O error, a refused permission, or the process killed on
-// the spot, in each way an upgrade runs: the normal pass, "--safe" followed
-// by "--commit", and a system image on standard input. The run is the
-// installer-faults binary (the installer with the armed seam, see
-// fs/faults.h). A reported failure must leave a non-zero status and a flash
-// from which "--reinstall" reaches exactly what an uninterrupted upgrade
-// gives; so must a killed run.
+// Every mutating file operation of a whole upgrade made to fail in turn, in
+// each way an upgrade runs: the normal pass, "--safe" followed by "--commit",
+// and a system image on standard input. The run is the installer-faults
+// binary (the installer with the armed seam, see fs/faults.h).
+// - A full disk, an I/O error or a refused permission must end in a non-zero
+//   status, and "--reinstall" must then reach exactly what an uninterrupted
+//   upgrade gives.
+// - A run killed at any operation must leave a flash from which the router's
+//   next plain start-up reaches exactly the upgraded state or exactly the
+//   state before, with no temporary file left anywhere.
+// Two runs on one root never interleave.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
+
+#include <numeric>
+#include <set>
 
 #include <cstdlib>
 #include <filesystem>
@@ -39,6 +48,7 @@ package system name=system version=7.1 build-time=100 keep-image=\{2000:k}
 package tools name=tools version=7.1 build-time=100 depends=system:7.1
     "exec=bin/tools:tools 7.1\n" "file=share/tools/readme:readme 7.1\n"
 package branding name=branding version=7.1 build-time=100 "file=etc/logo:logo 7.1\n"
+    "file=etc/banner:banner 7.1\n"
 package routing name=routing version=7.2 build-time=200 "exec=bin/routing:routing 7.2\n"
     "file=lib/routing.so:routing lib 7.2\n" "file=etc/routing/tables/main:table 7.2\n"
 package wireless name=wireless version=7.2 build-time=200 "exec=bin/wireless:wireless 7.2\n"
@@ -48,6 +58,9 @@ package system2 name=system version=7.2 build-time=200 keep-image=\{2000:k}
 package tools2 name=tools version=7.2 build-time=200 depends=system:7.2
     "exec=bin/tools:tools 7.2\n"
 package branding2 name=branding version=7.2 build-time=200 "file=etc/logo:logo 7.2\n"
+    "file=etc/motd:motd 7.2\n"
+package kernel name=kernel version=7.1 build-time=100 flags=1 keep-image=\{3000:a} file=boot/k:1
+package kernel2 name=kernel version=7.2 build-time=200 flags=1 keep-image=\{3000:b} file=boot/k:2
 )";
 
 // The runs of an upgrade, and those that resume it with "--reinstall": ROOT
@@ -66,12 +79,25 @@ const Mode MODES[] = {
 };
 const char* const OPS[] = {"write", "create", "rename", "mkdir", "unlink", "symlink"};
 // The faults, each with the cause that a failed installation names.
-const std::pair<std::string, std::string> FAULTS[] = {{"ENOSPC", "disk is too small"},
-                                                      {"EIO", "disk error"},
-                                                      {"EACCES", "could not "},
-                                                      {"crash", ""}};
+const std::pair<std::string, std::string> FAULTS[] = {
+    {"ENOSPC", "disk is too small"}, {"EIO", "disk error"}, {"EACCES", "could not "}};
 
-std::map<std::string, std::string> blobs;  // by name
+// The packages by name, built once.
+const std::map<std::string, std::string>& blobs() {
+    static const std::map<std::string, std::string> built = [] {
+        std::map<std::string, std::string> made;
+        scenario::Scenario s;
+        std::string error;
+        const std::string text = std::regex_replace(PACKAGES, std::regex("\n +"), " ");
+        if (!scenario::parseScenarioText("packages", text, s, error)) ADD_FAILURE() << error;
+        for (const scenario::Directive& d : s.directives)
+            if (!testpkg::build({d.words.begin() + 1, d.words.end()}, made, made[d.words[0]],
+                                error))
+                ADD_FAILURE() << error;
+        return made;
+    }();
+    return built;
+}
 
 // Runs `runs` on `root`, the one numbered `only` (every one when -1) with
 // INSTALLER_FAULT=`fault`: the outputs joined, the first failing status.
@@ -85,9 +111,10 @@ RunResult run(const std::string& root, const std::vector<std::string>& runs,
         for (std::string w; words >> w;)
             w == "chroot" ? (void)(options.chrootDir = root)
                           : args.push_back(w == "ROOT" ? root : w);
-        if (args.back() == "-") options.stdinData = blobs.at("system2");
+        if (args.back() == "-") options.stdinData = blobs().at("system2");
         if (!fault.empty() && (only < 0 || size_t(only) == k))
             options.env["INSTALLER_FAULT"] = fault;
+        options.env["bootimage"] = "1";
         const RunResult r = runProgram(INSTALLER_FAULTS_BINARY, args, options);
         all = {all.status ? all.status : r.status, all.out + r.out, all.err + r.err, 0};
     }
@@ -95,16 +122,49 @@ RunResult run(const std::string& root, const std::vector<std::string>& runs,
 }
 
 // The tree without what every run rewrites: the log, the saved manifest and
-// the standard-input image file; after a kill also its temporaries.
-tree::Snapshot picture(const std::string& root, bool killed) {
+// the standard-input image file.
+tree::Snapshot picture(const std::string& root) {
     tree::Snapshot shot = tree::snapshot(root);
     for (const char* p : {"/flash/postlog", "/ram/MANIFEST", "/flash/var/pdb/image"}) shot.erase(p);
-    std::erase_if(shot, [&](const auto& e) {
-        const std::string name = e.first.substr(e.first.rfind('/') + 1);
-        return killed && name.size() == 9 && name.rfind("tmp", 0) == 0;
-    });
     return shot;
 }
+
+// A root with `installed` installed and `placed` waiting in /flash/rw/pckg.
+void prepare(TempRoot& root, const std::vector<std::string>& installed,
+             const std::vector<std::string>& placed) {
+    for (const char* dir : {"/ram", "/tmp", "/flash/var/pdb"}) root.mkdirs(dir);
+    const auto place = [&](const std::vector<std::string>& names) {
+        for (const std::string& p : names)
+            root.write("/flash/rw/pckg/" + p + ".qpk", blobs().at(p));
+    };
+    place(installed);
+    ASSERT_EQ(run(root.path(), {"-r ROOT"}).status, 0);
+    place(placed);
+}
+
+void copyTree(const std::string& from, const std::string& to) {
+    stdfs::remove_all(to);
+    stdfs::copy(from, to, stdfs::copy_options::recursive | stdfs::copy_options::copy_symlinks);
+}
+
+// Each run's count of operations of `op`.
+std::vector<long> countOperations(const std::string& root, const std::vector<std::string>& runs,
+                                  const std::string& op) {
+    const std::string counted = run(root, runs, op + ":count").err;
+    std::vector<long> counts;
+    for (size_t at = 0; (at = counted.find("fault-count ", at)) != std::string::npos; at += 12)
+        counts.push_back(std::stol(counted.substr(at + 12)));
+    EXPECT_EQ(counts.size(), runs.size()) << counted;
+    return counts;
+}
+
+void inMemory() {
+    // Thousands of short runs that flush file by file: the roots lie in
+    // memory when they can.
+    if (::access("/dev/shm", W_OK) == 0) ::setenv("TMPDIR", "/dev/shm", 1);
+}
+
+const std::vector<std::string> BASE = {"system", "tools", "branding"};
 
 class UpgradeFaults : public ::testing::TestWithParam<std::tuple<int, const char*>> {};
 
@@ -113,74 +173,46 @@ TEST_P(UpgradeFaults, EveryOperationFailsInTurn) {
     const std::string op = std::get<1>(GetParam());
     if (mode.upgrade.size() > 1 && ::geteuid() != 0)
         return skipOrFail("--commit runs inside a chroot");
-    // Thousands of short runs that flush file by file: the roots lie in
-    // memory when they can.
-    if (::access("/dev/shm", W_OK) == 0) ::setenv("TMPDIR", "/dev/shm", 1);
-    scenario::Scenario s;
-    std::string error;
-    const std::string text = std::regex_replace(PACKAGES, std::regex("\n +"), " ");
-    ASSERT_TRUE(scenario::parseScenarioText("packages", text, s, error)) << error;
-    for (const scenario::Directive& d : s.directives)
-        ASSERT_TRUE(
-            testpkg::build({d.words.begin() + 1, d.words.end()}, blobs, blobs[d.words[0]], error))
-            << error;
-    TempRoot prepared;
-    for (const char* dir : {"/ram", "/tmp", "/flash/var/pdb"}) prepared.mkdirs(dir);
-    const auto place = [&](const std::string& next) {
-        for (const std::string p : {"system", "tools", "branding"})
-            prepared.write("/flash/rw/pckg/" + p + ".qpk", blobs.at(p + next));
-    };
-    place("");
-    ASSERT_EQ(run(prepared.path(), {"-r ROOT"}).status, 0);
-    place("2");
-    TempRoot copy;
+    inMemory();
+    TempRoot prepared, copy;
+    prepare(prepared, BASE, {"system2", "tools2", "branding2"});
     const std::string work = copy.path();
-    const auto fresh = [&] {
-        stdfs::remove_all(work);
-        stdfs::copy(prepared.path(), work,
-                    stdfs::copy_options::recursive | stdfs::copy_options::copy_symlinks);
-    };
+    const auto fresh = [&] { copyTree(prepared.path(), work); };
 
     fresh();
     run(work, mode.upgrade);
-    const tree::Snapshot target = picture(work, false);
+    const tree::Snapshot target = picture(work);
     ASSERT_TRUE(target.count("/flash/x/wireless/bin/wlctl") && !target.count("/flash/bin/legacy"));
     ASSERT_TRUE(target.count("/flash/UPGRADED") || std::string(mode.name) == "StandardInput");
 
     fresh();
-    const std::string counted = run(work, mode.upgrade, op + ":count").err;
-    std::vector<long> counts;
-    for (size_t at = 0; (at = counted.find("fault-count ", at)) != std::string::npos; at += 12)
-        counts.push_back(std::stol(counted.substr(at + 12)));
-    ASSERT_EQ(counts.size(), mode.upgrade.size()) << counted;
+    const std::vector<long> counts = countOperations(work, mode.upgrade, op);
     for (size_t k = 0; k < counts.size(); ++k)
         for (long n = 1; n <= counts[k]; ++n)
             for (const auto& [fault, why] : FAULTS) {
                 SCOPED_TRACE(op + " #" + std::to_string(n) + " of run " + std::to_string(k + 1) +
                              " " + fault);
-                const bool killed = fault == "crash";
                 fresh();
                 const RunResult r =
                     run(work, mode.upgrade, op + ":" + std::to_string(n) + ":" + fault, long(k));
                 const auto says = [&](const char* part) { return r.out.find(part) != r.out.npos; };
-                const tree::Snapshot after = picture(work, killed);
-                const std::string left = tree::differences(target, after);
-                if (left.empty() && after == picture(work, false)) continue;
+                const std::string left = tree::differences(target, picture(work));
+                if (left.empty()) continue;
                 // A removal that fails is not reported today: the old file
                 // stays behind and the run succeeds. Tolerated for removals
                 // alone (only files left over, nothing missing or changed)
                 // until the apply step reports it.
-                if (op == "unlink" && !killed && r.status == 0 &&
-                    left.find("gone: ") == left.npos && left.find("changed: ") == left.npos)
+                if (op == "unlink" && r.status == 0 && left.find("gone: ") == left.npos &&
+                    left.find("changed: ") == left.npos)
                     continue;
-                ASSERT_TRUE(killed || (r.status != 0 && (says("ERROR: ") || !r.err.empty())))
+                ASSERT_TRUE(r.status != 0 && (says("ERROR: ") || !r.err.empty()))
                     << "a failure passed for success:\n"
                     << left << r.out << r.err;
-                EXPECT_TRUE(killed || !says("ERROR: installation of ") || says(why.c_str()) ||
+                EXPECT_TRUE(!says("ERROR: installation of ") || says(why.c_str()) ||
                             says("broken package"))
                     << r.out;
                 run(work, mode.resume);
-                ASSERT_EQ(tree::differences(target, picture(work, killed)), "")
+                ASSERT_EQ(tree::differences(target, picture(work)), "")
                     << "--reinstall does not reach the upgraded state";
             }
 }
@@ -191,5 +223,132 @@ INSTANTIATE_TEST_SUITE_P(Matrix, UpgradeFaults,
                              return MODES[std::get<0>(info.param)].name + std::string("_") +
                                     std::get<1>(info.param);
                          });
+
+// The upgrades a power cut or a watchdog may interrupt, and what the router
+// runs next: the plain normal pass, after an image on standard input the same
+// image again, after an interrupted "--commit" that command again.
+struct CrashCase {
+    const char* name;
+    std::vector<std::string> installed, placed, upgrade;
+    std::vector<std::vector<std::string>> nextAfter;  // by the run that was killed
+};
+const CrashCase CRASHES[] = {
+    {"Standalone", BASE, {"branding2"}, {"-r ROOT"}, {{"-r ROOT"}}},
+    {"BundleKeepsImageDropsMember", BASE, {"system2"}, {"-r ROOT"}, {{"-r ROOT"}}},
+    {"BootPackage", {"kernel"}, {"kernel2"}, {"-r ROOT"}, {{"-r ROOT"}}},
+    {"SafeThenCommit",
+     BASE,
+     {"system2", "tools2", "branding2"},
+     {"--safe -r ROOT", "chroot --commit"},
+     {{"-r ROOT"}, {"chroot --commit", "-r ROOT"}}},
+    {"StandardInput", BASE, {}, {"-r ROOT -"}, {{"-r ROOT -"}}},
+};
+
+class CrashPoints : public ::testing::TestWithParam<CrashCase> {};
+
+TEST_P(CrashPoints, NextStartUpIsWhole) {
+    const CrashCase& c = GetParam();
+    if (c.upgrade.size() > 1 && ::geteuid() != 0)
+        return skipOrFail("--commit runs inside a chroot");
+    inMemory();
+    TempRoot prepared, copy;
+    prepare(prepared, c.installed, c.placed);
+    const std::string work = copy.path();
+    const tree::Snapshot before = picture(prepared.path());
+    copyTree(prepared.path(), work);
+    ASSERT_EQ(run(work, c.upgrade).status, 0);
+    const tree::Snapshot target = picture(work);
+    ASSERT_NE(tree::differences(before, target), "");
+    copyTree(prepared.path(), work);
+    const std::vector<long> counts = countOperations(work, c.upgrade, "any");
+    std::map<std::string, int> outcomes;
+    for (size_t k = 0; k < counts.size(); ++k)
+        for (long n = 1; n <= counts[k]; ++n) {
+            SCOPED_TRACE("killed at operation " + std::to_string(n) + " of run " +
+                         std::to_string(k + 1));
+            copyTree(prepared.path(), work);
+            const std::vector<std::string> upTo(c.upgrade.begin(), c.upgrade.begin() + long(k) + 1);
+            ASSERT_EQ(run(work, upTo, "any:" + std::to_string(n) + ":crash", long(k)).status,
+                      128 + SIGKILL);
+            run(work, c.nextAfter[std::min(k, c.nextAfter.size() - 1)]);
+            const tree::Snapshot after = picture(work);
+            const bool upgraded = after == target;
+            ASSERT_TRUE(upgraded || after == before) << tree::differences(target, after);
+            ++outcomes[upgraded ? "upgraded" : "as before"];
+        }
+    std::printf("%s: %ld crash points; upgraded %d, as before %d\n", c.name,
+                counts.empty() ? 0 : std::accumulate(counts.begin(), counts.end(), 0L),
+                outcomes["upgraded"], outcomes["as before"]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, CrashPoints, ::testing::ValuesIn(CRASHES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Two runs that change files, started together on one root, end as one run
+// after the other. A run that cannot get the lock in time changes nothing;
+// the list never waits.
+TEST(RunLock, OneInstallerAtATime) {
+    if (::geteuid() != 0) return skipOrFail("--commit runs inside a chroot");
+    inMemory();
+    struct Pair {
+        std::string before, placedThen;
+        std::vector<std::string> first, second;
+    };
+    const Pair PAIRS[] = {
+        {"", "", {"-r ROOT -"}, {"-r ROOT"}},
+        {"--safe -r ROOT", "kernel", {"chroot --commit"}, {"-r ROOT"}},
+    };
+    for (const Pair& pair : PAIRS) {
+        TempRoot prepared, copy;
+        prepare(prepared, BASE, {"branding2"});
+        if (!pair.before.empty()) run(prepared.path(), {pair.before});
+        if (!pair.placedThen.empty())
+            prepared.write("/flash/rw/pckg/" + pair.placedThen + ".qpk",
+                           blobs().at(pair.placedThen));
+        std::set<tree::Snapshot> serial;
+        for (const auto& order :
+             {std::make_pair(pair.first, pair.second), std::make_pair(pair.second, pair.first)}) {
+            copyTree(prepared.path(), copy.path());
+            run(copy.path(), order.first);
+            run(copy.path(), order.second);
+            serial.insert(picture(copy.path()));
+        }
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            copyTree(prepared.path(), copy.path());
+            std::vector<StartedProgram> started;
+            for (const auto* runs : {&pair.first, &pair.second}) {
+                RunOptionsForTest options;
+                std::vector<std::string> args;
+                std::istringstream words(runs->front());
+                for (std::string w; words >> w;)
+                    w == "chroot" ? (void)(options.chrootDir = copy.path())
+                                  : args.push_back(w == "ROOT" ? copy.path() : w);
+                if (args.back() == "-") options.stdinData = blobs().at("system2");
+                options.env["bootimage"] = "1";
+                started.push_back(startProgram(INSTALLER_BINARY, args, options));
+            }
+            for (StartedProgram& p : started) EXPECT_EQ(finishProgram(p).status, 0);
+            EXPECT_TRUE(serial.count(picture(copy.path())))
+                << pair.first.front() << " against " << pair.second.front() << "\n"
+                << tree::differences(*serial.begin(), picture(copy.path()));
+        }
+    }
+
+    TempRoot root;
+    prepare(root, BASE, {"branding2"});
+    const tree::Snapshot start = tree::snapshot(root.path());
+    const int held = ::open((root.path() + "/ram/installer.lock").c_str(), O_RDWR);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    RunOptionsForTest options;
+    options.env["INSTALLER_LOCK_WAIT"] = "1";
+    const RunResult waited = runProgram(INSTALLER_FAULTS_BINARY, {"-r", root.path()}, options);
+    EXPECT_EQ(waited.status, 1);
+    EXPECT_EQ(waited.out,
+              "ERROR: another installer is running: gave up after 1 s waiting for "
+              "/ram/installer.lock\n");
+    EXPECT_EQ(runProgram(INSTALLER_BINARY, {"-r", root.path(), "--show"}).status, 0);
+    EXPECT_EQ(tree::differences(start, tree::snapshot(root.path())), "");
+    ::close(held);
+}
 
 }  // namespace

@@ -97,16 +97,16 @@ std::string contents(int fd) {
 
 }  // namespace
 
-RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                     const RunOptionsForTest& options) {
-    RunResult result;
+StartedProgram startProgram(const std::string& program, const std::vector<std::string>& args,
+                            const RunOptionsForTest& options) {
+    StartedProgram started;
     const std::string& root = options.chrootDir;
-    const std::vector<std::string> made = madeByChroot(root, program);
+    started.made = madeByChroot(root, program);
     // The output goes to memory files, read once the child is gone; standard
     // input is a pipe, fed by a second child, as a router's would be.
     const int out = ::memfd_create("stdout", 0), err = ::memfd_create("stderr", 0);
     int in[2];
-    if (out < 0 || err < 0 || ::pipe(in) != 0) return result;
+    if (out < 0 || err < 0 || ::pipe(in) != 0) return started;
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int input =
@@ -141,16 +141,32 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         _exit(0);
     }
     ::close(in[1]);
+    started.pid = pid;
+    started.feeder = feeder;
+    started.out = out;
+    started.err = err;
+    return started;
+}
+
+RunResult finishProgram(StartedProgram& started) {
+    RunResult result;
+    if (started.pid < 0) return result;
     int status = 0;
     struct rusage usage {};
-    ::wait4(pid, &status, 0, &usage);
-    if (feeder > 0) ::waitpid(feeder, nullptr, 0);
-    for (const std::string& top : made) prune(top);
-    result.out = contents(out);
-    result.err = contents(err);
+    ::wait4(started.pid, &status, 0, &usage);
+    if (started.feeder > 0) ::waitpid(started.feeder, nullptr, 0);
+    for (const std::string& top : started.made) prune(top);
+    result.out = contents(started.out);
+    result.err = contents(started.err);
     result.maxRssKb = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const RunOptionsForTest& options) {
+    StartedProgram started = startProgram(program, args, options);
+    return finishProgram(started);
 }
 
 void giveTreeTo(const std::string& dir, int uid) {

@@ -30,6 +30,16 @@ constexpr int NOBODY_UID = 65534;
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const RunOptionsForTest& options = {});
 
+// The same in two steps, so that runs can overlap: a started program is
+// finished (waited for) once.
+struct StartedProgram {
+    int pid = -1, feeder = -1, out = -1, err = -1;
+    std::vector<std::string> made;  // mount points of a chroot run
+};
+StartedProgram startProgram(const std::string& program, const std::vector<std::string>& args,
+                            const RunOptionsForTest& options = {});
+RunResult finishProgram(StartedProgram& started);
+
 // Hands `dir` and everything below it to the user and group `uid` (links
 // themselves, not their targets).
 void giveTreeTo(const std::string& dir, int uid);
