@@ -39,7 +39,7 @@ const char* const kDirs[] = {"/flash/var/pdb", "/ram/pdb", "/rw/pckg/.download",
 
 // A manifest saved for a later "--commit" must load back as it was, or the
 // commit would change other files than the run staged. Saving may refuse.
-void checkSavedManifest(Console& console, const FileManifest& manifest) {
+void checkSavedManifest(Console& console, FileManifest& manifest) {
     if (!manifest.save("/ram/MANIFEST")) return;
     FileManifest loaded(manifest.root(), console, applyRank);
     loaded.load("/ram/MANIFEST");

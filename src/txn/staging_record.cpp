@@ -54,8 +54,22 @@ void syncPath(rootfs::Root& root, const std::string& path, int flags) {
     ::close(fd);
 }
 
-// The directories a record names, each ended by a NUL byte (a path cannot
-// hold one, and may hold a line feed).
+// What a record notes for a directory that holds temporaries: a directory
+// within two levels of the top ("/flash", "/flash/etc") stands for itself, a
+// deeper one for its ancestor two levels down and all below it ("R" + that
+// ancestor). So an upgrade of thousands of files in hundreds of directories
+// flushes the record a handful of times, not hundreds.
+std::string sweepUnit(const std::string& dir) {
+    size_t slash = 0;
+    for (int level = 0; level < 2; ++level) {
+        if (slash == std::string::npos || dir.empty() || dir[0] != '/') return dir;
+        slash = dir.find('/', slash + 1);
+    }
+    return slash == std::string::npos || slash + 1 == dir.size() ? dir : "R" + dir.substr(0, slash);
+}
+
+// The entries of a record, each ended by a NUL byte (a path cannot hold one,
+// and may hold a line feed).
 bool readRecord(rootfs::Root& root, const std::string& path, std::vector<std::string>& dirs) {
     int fd = root.open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
@@ -67,12 +81,37 @@ bool readRecord(rootfs::Root& root, const std::string& path, std::vector<std::st
     ::close(fd);
     if (got < 0) return false;
     for (size_t at = 0, end; (end = text.find('\0', at)) != std::string::npos; at = end + 1)
-        if (end > at && text[at] == '/') dirs.push_back(text.substr(at, end - at));
+        if (end > at && (text[at] == '/' || text[at] == 'R'))
+            dirs.push_back(text.substr(at, end - at));
     return true;
 }
 
 std::string inDirectory(const std::string& dir, const std::string& name) {
     return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+// Removes the temporaries of `tag` in `dir` and, `levels` deep, in the
+// directories below it (links are not followed). Flushes what it changed.
+size_t sweepDirectory(rootfs::Root& root, const std::string& dir, const std::string& tag,
+                      int levels) {
+    std::vector<std::string> entries;
+    if (!root.listDirectory(dir, entries)) return 0;
+    size_t removed = 0, here = 0;
+    for (const std::string& entry : entries) {
+        const bool ours = stagingTag(entry) == tag;
+        if (!ours && levels == 0) continue;
+        const std::string path = inDirectory(dir, entry);
+        struct stat st;
+        if (root.lstat(path, &st) != 0) continue;
+        if (!ours) {
+            if (S_ISDIR(st.st_mode)) removed += sweepDirectory(root, path, tag, levels - 1);
+        } else if (S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && root.unlink(path) == 0) {
+            ++here;
+        }
+    }
+    // The removals reach storage before the record that points at them goes.
+    if (here) syncPath(root, dir, O_RDONLY | O_DIRECTORY);
+    return removed + here;
 }
 
 }  // namespace
@@ -108,12 +147,13 @@ bool StagingRecord::open() {
 }
 
 bool StagingRecord::note(const std::string& dir) {
-    if (noted_.count(dir)) return true;
-    std::string entry = dir;
+    std::string entry = sweepUnit(dir);
+    if (noted_.count(entry)) return true;
+    noted_.insert(entry);
     entry.push_back('\0');
-    if (!rootfs::writeAll(fd_, entry.data(), entry.size()) || ::fdatasync(fd_) != 0) return false;
-    noted_.insert(dir);
-    return true;
+    if (rootfs::writeAll(fd_, entry.data(), entry.size()) && ::fdatasync(fd_) == 0) return true;
+    noted_.erase(entry.substr(0, entry.size() - 1));
+    return false;
 }
 
 void StagingRecord::close() {
@@ -173,7 +213,6 @@ size_t sweepLeftoverTemporaries(rootfs::Root& root, const std::set<std::string>&
     std::vector<std::string> names;
     if (!root.listDirectory(STAGING_RECORD_DIR, names)) return 0;
     const std::string prefix = STAGING_RECORD_PREFIX;
-    const uid_t self = ::geteuid();
     size_t removed = 0;
     for (const std::string& recordName : names) {
         if (recordName.compare(0, prefix.size(), prefix) != 0) continue;
@@ -182,22 +221,9 @@ size_t sweepLeftoverTemporaries(rootfs::Root& root, const std::set<std::string>&
         const std::string record = std::string(STAGING_RECORD_DIR) + recordName;
         std::vector<std::string> dirs;
         if (!readRecord(root, record, dirs)) continue;
-        for (const std::string& dir : dirs) {
-            std::vector<std::string> entries;
-            if (!root.listDirectory(dir, entries)) continue;
-            bool changed = false;
-            for (const std::string& entry : entries) {
-                if (stagingTag(entry) != tag) continue;
-                const std::string path = inDirectory(dir, entry);
-                struct stat st;
-                if (root.lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == self &&
-                    root.unlink(path) == 0) {
-                    ++removed;
-                    changed = true;
-                }
-            }
-            // The removals reach storage before the record that points at them goes.
-            if (changed) syncPath(root, dir, O_RDONLY | O_DIRECTORY);
+        for (const std::string& entry : dirs) {
+            const bool below = entry[0] == 'R';
+            removed += sweepDirectory(root, below ? entry.substr(1) : entry, tag, below ? 32 : 0);
         }
         root.unlink(record);
     }
