@@ -12,7 +12,7 @@ inline constexpr const char* kDatabaseFiles[] = {
     "/flash/var/pdb/a/disabled",  "/flash/var/pdb/a/enabled", "/flash/var/pdb/b/image",
     "/rw/pckg/.images/b",         "/ram/pdb/a/schedule",      "/ram/pdb/b/schedule",
     "/flash/var/pdb/c/files",     "/flash/var/pdb/c/version", "/flash/var/pdb/.hidden/version",
-    "/flash/var/pdb/b/disabled",
+    "/flash/var/pdb/b/disabled",  "/flash/.staging-AbC",
 };
 inline constexpr size_t kDatabaseFileCount = sizeof kDatabaseFiles / sizeof kDatabaseFiles[0];
 
