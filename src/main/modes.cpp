@@ -77,15 +77,6 @@ void keepStdinImage(FileManifest& manifest, const std::string& imageDir, bool bo
 
 }  // namespace
 
-std::set<std::string> stagingTagsOf(const FileManifest& manifest) {
-    std::set<std::string> tags;
-    for (const auto& item : manifest.entries()) {
-        std::string tag = stagingTag(item.second.source);
-        if (!tag.empty()) tags.insert(tag);
-    }
-    return tags;
-}
-
 bool startChanging(Installer& installer, RunLock& lock) {
     if (!lock.acquire()) {
         if (errno == EWOULDBLOCK)
@@ -97,7 +88,7 @@ bool startChanging(Installer& installer, RunLock& lock) {
     }
     FileManifest saved(installer.root, installer.console);
     saved.load(SAVED_MANIFEST);
-    sweepLeftoverTemporaries(installer.root, stagingTagsOf(saved));
+    sweepLeftoverTemporaries(installer.root, saved.stagedTags());
     return true;
 }
 

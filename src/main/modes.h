@@ -3,8 +3,6 @@
 #pragma once
 
 #include <istream>
-#include <set>
-#include <string>
 
 #include "main/options.h"
 
@@ -17,8 +15,6 @@ class RunLock;
 // a manifest saved for a commit stay). False, reported, when another run
 // kept the lock.
 bool startChanging(Installer& installer, RunLock& lock);
-// The run tags of the staged files a manifest names.
-std::set<std::string> stagingTagsOf(const FileManifest& manifest);
 
 int runShow(Installer& installer);
 int runCleanup(Installer& installer);

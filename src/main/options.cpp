@@ -22,7 +22,7 @@ int commitSavedManifest(Installer& installer) {
     console.print("\b \n");
     if (!applied) return applyFailureStatus(manifest);
     // Its staged files are in place: the saving run's record has done its part.
-    dropStagingRecords(installer.root, stagingTagsOf(manifest));
+    dropStagingRecords(installer.root, manifest.stagedTags());
     return 0;
 }
 

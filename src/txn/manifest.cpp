@@ -224,6 +224,15 @@ bool FileManifest::apply(bool showSpinner) {
     return allMoved;
 }
 
+std::set<std::string> FileManifest::stagedTags() const {
+    std::set<std::string> tags;
+    for (const auto& [target, entry] : entries_) {
+        std::string tag = isMove(entry.kind) ? stagingTag(entry.source) : std::string();
+        if (!tag.empty()) tags.insert(tag);
+    }
+    return tags;
+}
+
 void FileManifest::cancel() {
     rootfs::Batch batch(root_);
     for (const auto& [target, entry] : entries_)

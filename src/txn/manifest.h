@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "fs/fd_stream.h"
@@ -80,6 +81,9 @@ class FileManifest {
 
     rootfs::Root& root() const { return root_; }
     const StagingRecord& stagingRecord() const { return record_; }
+    // The run tags of the temporary files the entries move (a loaded
+    // manifest's sources included).
+    std::set<std::string> stagedTags() const;
 
   private:
     rootfs::Root& root_;
