@@ -10,14 +10,14 @@ namespace {
 
 DurabilityMode currentMode = DurabilityMode::SyncAll;
 
+}  // namespace
+
 void fsyncPath(rootfs::Root& root, const std::string& path, int flags) {
     int fd = root.open(path, flags);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
 }
-
-}  // namespace
 
 DurabilityMode durabilityMode() {
     return currentMode;

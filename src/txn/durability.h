@@ -22,6 +22,10 @@ enum class DurabilityMode {
     FsyncEach,
 };
 
+// Opens `path` with `flags` and flushes it to storage; a path that cannot be
+// opened is passed over.
+void fsyncPath(rootfs::Root& root, const std::string& path, int flags);
+
 DurabilityMode durabilityMode();
 void setDurabilityMode(DurabilityMode mode);
 

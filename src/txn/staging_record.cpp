@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fs/fd_io.h"
+#include "txn/durability.h"
 #include "txn/manifest.h"
 
 namespace {
@@ -45,13 +46,6 @@ std::string randomTag() {
 
 std::string recordPath(const std::string& tag) {
     return std::string(STAGING_RECORD_DIR) + STAGING_RECORD_PREFIX + tag;
-}
-
-void syncPath(rootfs::Root& root, const std::string& path, int flags) {
-    int fd = root.open(path, flags | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 // What a record notes for a directory that holds temporaries: a directory
@@ -110,7 +104,7 @@ size_t sweepDirectory(rootfs::Root& root, const std::string& dir, const std::str
         }
     }
     // The removals reach storage before the record that points at them goes.
-    if (here) syncPath(root, dir, O_RDONLY | O_DIRECTORY);
+    if (here) fsyncPath(root, dir, O_RDONLY | O_DIRECTORY);
     return removed + here;
 }
 
@@ -134,7 +128,7 @@ bool StagingRecord::open() {
             return false;
         }
         // The record's name must be on storage before any file it answers for.
-        syncPath(root_, STAGING_RECORD_DIR, O_RDONLY | O_DIRECTORY);
+        fsyncPath(root_, STAGING_RECORD_DIR, O_RDONLY | O_DIRECTORY);
         fd_ = fd;
         tag_ = tag;
         sequence_ = 0;
