@@ -3,25 +3,29 @@
 #include <algorithm>
 #include <cstring>
 
+#include "pkgfile/zlib_inflater.h"
+#if INSTALLER_WITH_ISAL
+#include "pkgfile/isal_inflater.h"
+#endif
+
 namespace {
 
 constexpr std::streamsize SKIP_PIECE = 1024;
 
 }  // namespace
 
-InflateStreamBuffer::InflateStreamBuffer(std::streambuf* source) : source_(source) {
+template <class RawInflater>
+BasicInflateStreamBuffer<RawInflater>::BasicInflateStreamBuffer(std::streambuf* source)
+    : source_(source) {
     char* start = window_ + 1;
     setg(start, start, start);
-    initialised_ = inflateInit(&zs_) == Z_OK;
-    // A decompressor that cannot start shows as an empty stream.
-    ended_ = !initialised_;
+    // An inflater that cannot start shows as an empty stream.
+    ended_ = !raw_.ready();
 }
 
-InflateStreamBuffer::~InflateStreamBuffer() {
-    if (initialised_) inflateEnd(&zs_);
-}
-
-InflateStreamBuffer::int_type InflateStreamBuffer::underflow() {
+template <class RawInflater>
+typename BasicInflateStreamBuffer<RawInflater>::int_type
+BasicInflateStreamBuffer<RawInflater>::underflow() {
     if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
     if (ended_) return traits_type::eof();
     char* start = window_ + 1;
@@ -29,38 +33,35 @@ InflateStreamBuffer::int_type InflateStreamBuffer::underflow() {
     bool keep = gptr() > start;
     if (keep) window_[0] = gptr()[-1];
     for (;;) {
-        if (zs_.avail_in == 0) {
+        bool sourceDone = false;
+        if (raw_.needsInput()) {
             std::streamsize got = source_->sgetn(in_, std::streamsize(sizeof in_));
-            if (got <= 0) {
-                ended_ = true;
-                return traits_type::eof();
-            }
-            zs_.next_in = reinterpret_cast<Bytef*>(in_);
-            zs_.avail_in = uInt(got);
+            if (got > 0)
+                raw_.feed(in_, size_t(got));
+            else
+                sourceDone = true;  // what the inflater still holds may come out
         }
-        zs_.next_out = reinterpret_cast<Bytef*>(start);
-        zs_.avail_out = uInt(WINDOW);
-        int result = inflate(&zs_, Z_PARTIAL_FLUSH);
-        if (result != Z_OK && result != Z_STREAM_END) {
+        size_t produced = 0;
+        InflateResult result = raw_.run(start, WINDOW, produced);
+        if (result == InflateResult::Error) {
             ended_ = true;
             return traits_type::eof();
         }
-        uInt produced = uInt(WINDOW) - zs_.avail_out;
-        inflated_ += produced;
+        inflated_ += uint32_t(produced);
+        if (result == InflateResult::End) complete_ = ended_ = true;
         if (produced > 0) {
-            // After the end of the zlib stream nothing more can follow.
-            if (result == Z_STREAM_END) ended_ = true;
             setg(keep ? window_ : start, start, start + produced);
             return traits_type::to_int_type(*start);
         }
-        if (result == Z_STREAM_END) {
+        if (ended_ || sourceDone || result == InflateResult::Starved) {
             ended_ = true;
             return traits_type::eof();
         }
     }
 }
 
-std::streamsize InflateStreamBuffer::xsgetn(char* s, std::streamsize n) {
+template <class RawInflater>
+std::streamsize BasicInflateStreamBuffer<RawInflater>::xsgetn(char* s, std::streamsize n) {
     std::streamsize done = 0;
     while (done < n) {
         std::streamsize available = egptr() - gptr();
@@ -76,8 +77,10 @@ std::streamsize InflateStreamBuffer::xsgetn(char* s, std::streamsize n) {
     return done;
 }
 
-InflateStreamBuffer::pos_type InflateStreamBuffer::seekoff(off_type off, std::ios::seekdir dir,
-                                                           std::ios::openmode which) {
+template <class RawInflater>
+typename BasicInflateStreamBuffer<RawInflater>::pos_type
+BasicInflateStreamBuffer<RawInflater>::seekoff(off_type off, std::ios::seekdir dir,
+                                               std::ios::openmode which) {
     const pos_type failed(off_type(-1));
     if (!(which & std::ios::in) || dir == std::ios::end) return failed;
     off_type position = off_type(inflated_) - off_type(egptr() - gptr());
@@ -92,3 +95,8 @@ InflateStreamBuffer::pos_type InflateStreamBuffer::seekoff(off_type off, std::io
     }
     return pos_type(off_type(inflated_) - off_type(egptr() - gptr()));
 }
+
+template class BasicInflateStreamBuffer<ZlibInflater>;
+#if INSTALLER_WITH_ISAL
+template class BasicInflateStreamBuffer<IsalInflater>;
+#endif

@@ -2,20 +2,22 @@
 // buffer, with one put-back byte in front of its output window.
 #pragma once
 
-#include <zlib.h>
-
 #include <cstdint>
 #include <ios>
 #include <streambuf>
 
-class InflateStreamBuffer : public std::streambuf {
+#include "pkgfile/inflater.h"
+
+template <class RawInflater>
+class BasicInflateStreamBuffer : public std::streambuf {
   public:
-    explicit InflateStreamBuffer(std::streambuf* source);
-    ~InflateStreamBuffer() override;
-    InflateStreamBuffer(const InflateStreamBuffer&) = delete;
-    InflateStreamBuffer& operator=(const InflateStreamBuffer&) = delete;
+    explicit BasicInflateStreamBuffer(std::streambuf* source);
+    BasicInflateStreamBuffer(const BasicInflateStreamBuffer&) = delete;
+    BasicInflateStreamBuffer& operator=(const BasicInflateStreamBuffer&) = delete;
 
     uint32_t inflatedCount() const { return inflated_; }
+    // Whether the zlib stream reached its end with a good check value.
+    bool complete() const { return complete_; }
 
   protected:
     int_type underflow() override;
@@ -26,9 +28,11 @@ class InflateStreamBuffer : public std::streambuf {
     static constexpr size_t WINDOW = 4096;
     char window_[1 + WINDOW];  // [0]: the put-back byte, then the output window
     char in_[WINDOW];
-    z_stream zs_{};
+    RawInflater raw_;
     std::streambuf* source_;
     uint32_t inflated_ = 0;
-    bool initialised_ = false;
     bool ended_ = false;
+    bool complete_ = false;
 };
+
+using InflateStreamBuffer = BasicInflateStreamBuffer<Inflater>;
