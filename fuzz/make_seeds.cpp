@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz targets, made with the package
 // builder: make_seeds OUTDIR creates OUTDIR/<target>/ with a few inputs each.
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <string>
@@ -96,6 +97,39 @@ std::string record(int selector, const std::string& bytes) {
     return out + bytes;
 }
 
+// A zlib stream of `text` at `level`.
+std::string deflated(const std::string& text, int level) {
+    uLongf n = compressBound(uLong(text.size()));
+    std::string out(n, '\0');
+    compress2(reinterpret_cast<Bytef*>(out.data()), &n, reinterpret_cast<const Bytef*>(text.data()),
+              uLong(text.size()), level);
+    out.resize(n);
+    return out;
+}
+
+// The inflater target: [piece][chunk] then a stream, whole, cut short,
+// damaged, or with bytes after its end; and the package files.
+void inflateSeeds(const std::string& dir, const std::vector<std::string>& packages) {
+    std::string text;
+    for (unsigned i = 0; text.size() < 200000; ++i)
+        text += "line " + std::to_string(i * 2654435761u % 9973) + " of the sample text\n";
+    int n = 0;
+    auto seed = [&](char piece, char chunk, const std::string& stream) {
+        put(dir, "seed" + std::to_string(n++), std::string{piece, chunk} + stream);
+    };
+    for (int level : {0, 1, 6, 9}) {
+        std::string stream = deflated(text, level);
+        seed(0, 0, stream);
+        seed(7, 13, stream.substr(0, stream.size() / 2));
+        std::string damaged = stream;
+        damaged[damaged.size() / 3] ^= 0x55;
+        seed(char(200), 1, damaged);
+        seed(1, 0, stream + "tail");
+    }
+    seed(3, 5, deflated("", 6));
+    for (const std::string& package : packages) seed(0, 0, package);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,5 +171,6 @@ int main(int argc, char** argv) {
     put(out + "/manifest_load", "seed1",
         "U /flash/d\nM /flash/new/file /ram/tmpAAAAAA\nL /flash/link link text\n");
     put(out + "/legacy_signature", "seed0", std::string(80, '\x01'));
+    inflateSeeds(out + "/inflate", samplePackages());
     return 0;
 }
