@@ -19,7 +19,9 @@ bool hasPackageSuffix(const std::string& path) {
 // `file`. False when the file is broken.
 bool readPackageFile(rootfs::Root& root, const std::string& path, PackageFile& file) {
     InFile in(root, path);
-    PackageReader reader(in, true, nullptr);
+    // Nothing here reads a digest: without one the reader seeks over the
+    // files and signature parts instead of reading them.
+    PackageReader reader(in, false, nullptr);
     reader.wanted = {PART_BUNDLE_HEADER, PART_PACKAGE_HEADER, PART_TEXT24,  PART_ARCHITECTURE,
                      PART_TEXT2,         PART_NOTE,           PART_DEPENDS, PART_PROVIDES,
                      PART_CONFLICTS,     PART_PAYLOAD};
