@@ -145,10 +145,9 @@ std::unique_ptr<OutFile> FileManifest::createStaged(const std::string& target, u
 bool FileManifest::createStaged(OutFile& out, const std::string& target, uint64_t sizeHint,
                                 mode_t mode) {
     std::string temp;
-    int fd = record_.makeTemporary(places_.directoryFor(target, sizeHint), temp);
+    int fd = record_.makeTemporary(places_.directoryFor(target, sizeHint), temp, mode);
     if (fd < 0) return false;  // nothing staged
     places_.noteStaged(temp, sizeHint);
-    if (mode != 0) ::fchmod(fd, mode);
     // A copy, not a move: the copy's buffer is sized to the name, the
     // built name's has room to spare, and there is one per staged file.
     stage(target, EntryKind::StagedFile, temp);

@@ -110,6 +110,10 @@ size_t sweepDirectory(rootfs::Root& root, const std::string& dir, const std::str
 
 }  // namespace
 
+StagingRecord::StagingRecord(rootfs::Root& root) : root_(root), umask_(::umask(0)) {
+    ::umask(umask_);
+}
+
 StagingRecord::~StagingRecord() {
     close();
 }
@@ -155,7 +159,11 @@ void StagingRecord::close() {
     fd_ = -1;
 }
 
-int StagingRecord::makeTemporary(const std::string& dir, std::string& path) {
+int StagingRecord::makeTemporary(const std::string& dir, std::string& path, mode_t mode) {
+    // The bits are given at creation when the umask keeps them all: one call
+    // less per file. Set-id and sticky bits always go through fchmod.
+    const mode_t bits = mode & 07777;
+    const bool atCreation = bits != 0 && (bits & (umask_ | 07000)) == 0;
     if (fd_ < 0 && !open()) return -1;
     for (;;) {
         if (sequence_ == SEQUENCES) {
@@ -168,8 +176,10 @@ int StagingRecord::makeTemporary(const std::string& dir, std::string& path) {
         for (unsigned n = sequence_++, k = 0; k < 3; ++k, n /= BASE)
             name.push_back(LETTERS[n % BASE]);
         const std::string candidate = inDirectory(dir, name);
-        int fd = root_.open(candidate, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        int fd =
+            root_.open(candidate, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, atCreation ? bits : 0600);
         if (fd >= 0) {
+            if (bits != 0 && !atCreation) ::fchmod(fd, bits);
             path = candidate;
             return fd;
         }

@@ -19,15 +19,16 @@ constexpr const char* STAGING_RECORD_PREFIX = ".staging-";
 
 class StagingRecord {
   public:
-    explicit StagingRecord(rootfs::Root& root) : root_(root) {}
+    explicit StagingRecord(rootfs::Root& root);
     ~StagingRecord();
     StagingRecord(const StagingRecord&) = delete;
     StagingRecord& operator=(const StagingRecord&) = delete;
 
-    // Creates a new temporary file in `dir` (O_EXCL, mode 0600) and sets
-    // `path` to its name. The descriptor, or -1 (errno set) when the file or
-    // the record could not be made.
-    int makeTemporary(const std::string& dir, std::string& path);
+    // Creates a new temporary file in `dir` (O_EXCL) with the permission
+    // bits of `mode`, or 0600 when `mode` has none, and sets `path` to its
+    // name. The descriptor, or -1 (errno set) when the file or the record
+    // could not be made.
+    int makeTemporary(const std::string& dir, std::string& path, mode_t mode = 0);
     // Every temporary of the run is gone (moved into place or deleted): the
     // record goes too.
     void finish();
@@ -40,6 +41,7 @@ class StagingRecord {
 
   private:
     rootfs::Root& root_;
+    mode_t umask_;                           // the process's, read once
     int fd_ = -1;                            // the open record, -1 before the first temporary
     std::string tag_;                        // of the open record
     unsigned sequence_ = 0;                  // next temporary's number under tag_
