@@ -44,48 +44,61 @@ struct FsSpace {
     }
 };
 
-// The device of a target's nearest existing ancestor directory. The estimate
-// changes nothing, so the answer for a parent directory holds for the whole
-// walk; entries come in path order, and siblings share the last answer.
-class AncestorDevices {
+// The nearest existing ancestor directory of a target, and its device. The
+// estimate changes nothing, so the answer for a parent directory holds for
+// the whole walk; entries come in path order, and siblings share the last
+// answer.
+class NearestAncestors {
   public:
-    explicit AncestorDevices(rootfs::Root& root) : root_(root) {}
+    explicit NearestAncestors(rootfs::Root& root) : root_(root) {}
     // False when no ancestor exists.
-    bool deviceOf(const std::string& target, dev_t& dev) {
+    bool find(const std::string& target) {
         std::string parent = parentDirectory(target);
         if (!known_ || parent != parent_) {
             parent_ = std::move(parent);
             known_ = true;
-            found_ = lookUp(parent_, dev_);
+            found_ = lookUp();
         }
-        dev = dev_;
         return found_;
     }
+    const std::string& dir() const { return dir_; }
+    dev_t device() const { return dev_; }
 
   private:
-    bool lookUp(const std::string& parent, dev_t& dev) {
+    bool lookUp() {
         struct stat st;
-        std::string dir = parent;
-        while (root_.stat(dir, &st) != 0) {
-            if (dir == "/" || dir == ".") return false;
-            dir = parentDirectory(dir);
+        dir_ = parent_;
+        while (root_.stat(dir_, &st) != 0) {
+            if (dir_ == "/" || dir_ == ".") return false;
+            dir_ = parentDirectory(dir_);
         }
-        dev = st.st_dev;
+        dev_ = st.st_dev;
         return true;
     }
 
     rootfs::Root& root_;
     std::string parent_;
+    std::string dir_;
     bool known_ = false;
     bool found_ = false;
     dev_t dev_ = 0;
 };
 
-// Whether moving a file of device `dev` onto `target` is a rename within one
-// file system: the nearest existing ancestor directory is on that device.
-bool renamesInPlace(AncestorDevices& ancestors, const std::string& target, dev_t dev) {
-    dev_t there;
-    return ancestors.deviceOf(target, there) && there == dev;
+// Whether moving `source` onto `target` is a rename within one file system:
+// the nearest existing ancestor directory is on the source's device. A
+// temporary file the manifest made in that very directory needs no look.
+// `size` is the source's, or -1 when it cannot be examined (then false).
+bool renamesInPlace(rootfs::Root& root, NearestAncestors& ancestors, const std::string& target,
+                    const ManifestEntry& entry, int64_t& size) {
+    size = -1;
+    const bool found = ancestors.find(target);
+    if (found && entry.kind == EntryKind::StagedFile &&
+        parentDirectory(entry.source) == ancestors.dir())
+        return true;
+    struct stat source;
+    if (root.stat(entry.source, &source) != 0) return false;
+    size = source.st_size;
+    return found && ancestors.device() == source.st_dev;
 }
 
 }  // namespace
@@ -93,7 +106,7 @@ bool renamesInPlace(AncestorDevices& ancestors, const std::string& target, dev_t
 bool estimateSpace(const FileManifest& manifest, int64_t& bootSpare, int64_t& flashSpare) {
     rootfs::Root& root = manifest.root();
     FsSpace accounts[2] = {FsSpace(root, "/flash/boot"), FsSpace(root, "/flash")};
-    AncestorDevices ancestors(root);
+    NearestAncestors ancestors(root);
     for (const auto& [target, entry] : manifest.entries()) {
         if (entry.kind == EntryKind::Symlink) continue;
         bool held[2] = {accounts[0].holds(target), accounts[1].holds(target)};
@@ -101,13 +114,9 @@ bool estimateSpace(const FileManifest& manifest, int64_t& bootSpare, int64_t& fl
 
         // The paths are examined once for both accounts.
         int64_t taken = -1;  // bytes the new file takes; -1 when not counted
-        if (entry.kind != EntryKind::Remove) {
-            struct stat source;
-            if (root.stat(entry.source, &source) == 0) {
-                if (renamesInPlace(ancestors, target, source.st_dev)) continue;
-                taken = source.st_size;
-            }
-        }
+        if (entry.kind != EntryKind::Remove &&
+            renamesInPlace(root, ancestors, target, entry, taken))
+            continue;
         struct stat old;
         bool oldExists = root.stat(target, &old) == 0;
         for (int i = 0; i < 2; ++i) {
