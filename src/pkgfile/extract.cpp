@@ -60,7 +60,7 @@ bool extractFiles(Installer& installer, InstalledPackage& package, FileManifest&
 
     while (in.good()) {
         unsigned char raw[RECORD_SIZE];
-        if (!in.read(reinterpret_cast<char*>(raw), sizeof raw)) return true;
+        if (!in.read(reinterpret_cast<char*>(raw), sizeof raw)) break;
         FileRecord record = parseRecord(raw);
         std::string name(record.nameLength, '\0');
         if (!in.read(name.data(), std::streamsize(name.size()))) {
@@ -115,6 +115,13 @@ bool extractFiles(Installer& installer, InstalledPackage& package, FileManifest&
             return false;
         }
         showInstallProgress(installer, package, reader.position(), reader.fileLength());
+    }
+    // The records are over. A stream that was cut short or damaged may end
+    // between two records as well; its signature could still hold (it was
+    // made that way), and the package would go in with files missing.
+    if (!inflater.complete()) {
+        reportBrokenPackage(installer, package);
+        return false;
     }
     return true;
 }

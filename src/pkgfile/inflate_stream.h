@@ -16,7 +16,9 @@ class BasicInflateStreamBuffer : public std::streambuf {
     BasicInflateStreamBuffer& operator=(const BasicInflateStreamBuffer&) = delete;
 
     uint32_t inflatedCount() const { return inflated_; }
-    // Whether the zlib stream reached its end with a good check value.
+    // Whether the zlib stream reached its end with a good check value. Where
+    // a damaged or cut stream stops delivering differs from one inflater to
+    // the next; that it is not complete does not.
     bool complete() const { return complete_; }
 
   protected:

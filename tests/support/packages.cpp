@@ -176,6 +176,7 @@ bool build(const std::vector<std::string>& words, const Blobs& blobs, std::strin
         {"signature", into(recipe.withSignature, yesNo)},
         {"signature-length", into(signatureLength, number)},
         {"signature-garbage", into(garbage, number)},
+        {"files-cut", into(recipe.filesStreamCut, number)},
         {"file", [&](const std::string& v) { return file(0100644, "0:" + v); }},
         {"exec", [&](const std::string& v) { return file(0100755, "0:" + v); }},
         {"class-file", [&](const std::string& v) { return file(0100644, v); }},

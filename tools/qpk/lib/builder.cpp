@@ -119,6 +119,7 @@ std::string buildPackage(const PackageRecipe& recipe, const SigningKeys& keys) {
         files =
             deflateBytes(recipe.rawFilesStream ? *recipe.rawFilesStream : fileRecords(recipe.files),
                          recipe.zlibLevel);
+    files.resize(files.size() - std::min<size_t>(files.size(), recipe.filesStreamCut));
 
     std::string out;
     out.reserve(files.size() + 4096);

@@ -48,6 +48,7 @@ struct PackageRecipe {
     bool unrecorded = false;  // UNRECORDED_PACKAGE_MAGIC
     // Test hooks for damaged packages.
     std::optional<std::string> rawFilesStream;     // inflated bytes of part 4, as given
+    uint32_t filesStreamCut = 0;                   // bytes cut from the end of part 4
     std::optional<std::string> signatureOverride;  // payload of part 9, as given
     bool withSignature = true;
     std::vector<RawPart> partsAfterSignature;
