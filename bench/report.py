@@ -272,6 +272,12 @@ def main():
           f"mean {res['mean'] * 1000:.1f} ms ± {res['stddev'] * 1000:.1f} ms, "
           f"min {res['min'] * 1000:.1f} ms, max {res['max'] * 1000:.1f} ms over {len(res['times'])} runs.\n")
 
+    # Growth curve: bench/scale.py writes the section's text, verdicts included.
+    scale = read(os.path.join(out, "scale.md")).strip()
+    if scale:
+        w("## Growth curve\n")
+        w(scale + "\n")
+
     # Goals.
     w("## Goals\n")
     w("| goal | measured | verdict |\n|---|---|---|")
