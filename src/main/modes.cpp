@@ -197,7 +197,7 @@ int runInstaller(Installer& installer, int argc, char** argv) {
     RunLock lock(installer.root);
     installer.console.quiet = options.quiet;
     if (!options.show && !startChanging(installer, lock)) return 1;
-    PackageDatabase::open(installer, options.quiet, arch ? arch : "i386");
+    PackageDatabase::open(installer, options.quiet, arch ? arch : "i386", !options.show);
     if (options.show) return runShow(installer);
     if (options.cleanup) return runCleanup(installer);
     FileManifest manifest(installer.root, installer.console, applyRank);

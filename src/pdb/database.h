@@ -9,6 +9,16 @@
 #include "pdb/layout.h"
 
 class FileManifest;
+class RecordContents;
+class DirectoryNames;
+
+// Where loading finds what a record directory and the schedule hold, and
+// whether the records' file lists are wanted (a listing never uses them).
+struct RecordSources {
+    const RecordContents& contents;
+    const DirectoryNames& schedules;
+    bool withFileLists;
+};
 
 class PackageDatabase {
   public:
@@ -26,8 +36,10 @@ class PackageDatabase {
     static bool stageStateFile(FileManifest& manifest, const std::string& path, const char* text);
 
     // Loading at start-up.
-    static void open(Installer& installer, bool quiet, const std::string& arch);
-    static void readRecordState(rootfs::Root& root, InstalledPackage& record);
+    static void open(Installer& installer, bool quiet, const std::string& arch,
+                     bool withFileLists = true);
+    static void readRecordState(rootfs::Root& root, InstalledPackage& record,
+                                const RecordSources& sources);
 };
 
 // The installed file that a "files" entry names: an entry beginning with

@@ -4,6 +4,7 @@
 #include "fs/fd_stream.h"
 #include "fs/rootfs.h"
 #include "pdb/database.h"
+#include "pdb/record_contents.h"
 #include "pdb/record_files.h"
 #include "pkgfile/package_reader.h"
 
@@ -49,31 +50,37 @@ void loadImage(Installer& installer, const std::string& entry, const std::string
 }
 
 void loadImagesFrom(Installer& installer, const std::vector<std::string>& entries,
-                    const std::string& imageDir, bool separateDir) {
+                    const RecordContents& contents, const DirectoryNames& secondImages) {
     for (const std::string& entry : entries) {
-        if (isHidden(entry)) continue;
-        std::string path =
-            separateDir ? imageDir + entry : std::string(DATABASE_ROOT) + entry + "/image";
-        loadImage(installer, entry, path);
+        if (isHidden(entry) || !(contents.of(entry) & RECORD_IMAGE)) continue;
+        loadImage(installer, entry, std::string(DATABASE_ROOT) + entry + "/image");
+    }
+    for (const std::string& entry : entries) {
+        if (isHidden(entry) || !secondImages.mayHave(entry)) continue;
+        loadImage(installer, entry, SECOND_IMAGE_DIR + entry);
     }
 }
 
 }  // namespace
 
-void PackageDatabase::open(Installer& installer, bool quiet, const std::string& arch) {
+void PackageDatabase::open(Installer& installer, bool quiet, const std::string& arch,
+                           bool withFileLists) {
     installer.console.quiet = quiet;
     installer.arch = arch;
 
     // One listing of the database root drives all passes.
-    std::vector<std::string> entries;
-    if (!installer.root.listDirectory(DATABASE_ROOT, entries)) {
+    const DirectoryNames databaseRoot(installer.root, DATABASE_ROOT);
+    if (!databaseRoot.opened()) {
         installer.warning("could not open repo");
         return;
     }
-    loadImagesFrom(installer, entries, DATABASE_ROOT, false);
-    loadImagesFrom(installer, entries, SECOND_IMAGE_DIR, true);
+    const std::vector<std::string>& entries = databaseRoot.names();
+    const RecordContents contents(installer.root, databaseRoot);
+    const DirectoryNames schedules(installer.root, SCHEDULE_ROOT);
+    loadImagesFrom(installer, entries, contents, DirectoryNames(installer.root, SECOND_IMAGE_DIR));
 
-    for (auto& record : installer.packages) readRecordState(installer.root, *record);
+    const RecordSources sources{contents, schedules, withFileLists};
+    for (auto& record : installer.packages) readRecordState(installer.root, *record, sources);
 
     // Directories that no image named are records of meta files alone.
     std::unordered_set<std::string> named;
@@ -81,32 +88,44 @@ void PackageDatabase::open(Installer& installer, bool quiet, const std::string& 
     for (const std::string& entry : entries) {
         if (isHidden(entry) || !named.insert(entry).second) continue;
         auto record = std::make_unique<InstalledPackage>(entry);
-        readRecordState(installer.root, *record);
+        readRecordState(installer.root, *record, sources);
         installer.append(std::move(record));
     }
 }
 
-void PackageDatabase::readRecordState(rootfs::Root& root, InstalledPackage& record) {
+void PackageDatabase::readRecordState(rootfs::Root& root, InstalledPackage& record,
+                                      const RecordSources& sources) {
     const std::string dir = recordDir(record);
+    const uint16_t present = sources.contents.of(record.name);
+    auto has = [present](uint16_t file) { return (present & file) != 0; };
     if (record.version == 0) {
-        if (!readVersionFile(root, dir + "version", record.version, record.buildTime))
+        if (!has(RECORD_VERSION) ||
+            !readVersionFile(root, dir + "version", record.version, record.buildTime))
             record.scheduledAction = ACTION_UNINSTALL;
-        if (!readRefFile(root, dir + "deps", record.depends, false))
+        // A list that is not there is an empty one.
+        if (has(RECORD_DEPS) && !readRefFile(root, dir + "deps", record.depends, false))
             record.scheduledAction = ACTION_UNINSTALL;
-        if (!readRefFile(root, dir + "provides", record.provides, true))
+        if (has(RECORD_PROVIDES) && !readRefFile(root, dir + "provides", record.provides, true))
             record.scheduledAction = ACTION_UNINSTALL;
-        if (!readRefFile(root, dir + "conflicts", record.conflicts, false))
+        if (has(RECORD_CONFLICTS) && !readRefFile(root, dir + "conflicts", record.conflicts, false))
             record.scheduledAction = ACTION_UNINSTALL;
         // A bundle member without its bundle's image cannot stay.
         std::string bundle;
-        if (readFirstWord(root, dir + "bundle", bundle, MAX_NAME_LENGTH)) {
+        if (has(RECORD_BUNDLE) && readFirstWord(root, dir + "bundle", bundle, MAX_NAME_LENGTH)) {
             record.bundleRef.name = bundle;
             record.bundleRef.minVersion = 0;
             record.bundleRef.maxVersion = 0;
             record.scheduledAction = ACTION_UNINSTALL;
         }
-        if (!readFileList(root, dir + "files", record.files)) record.isBundle = 1;
-    } else if (!record.bundleRef.name.empty()) {
+        // Whether the list is there tells a bundle's record from a package's,
+        // also when its entries are not wanted.
+        if (!has(RECORD_FILES))
+            record.isBundle = 1;
+        else if (sources.withFileLists && !readFileList(root, dir + "files", record.files))
+            record.isBundle = 1;
+        else if (!sources.withFileLists && !canOpen(root, dir + "files"))
+            record.isBundle = 1;
+    } else if (!record.bundleRef.name.empty() && has(RECORD_FILES) && sources.withFileLists) {
         // A bundle member read from its bundle's image still has its file
         // list here; without it an uninstall or replacement would leave the
         // member's files behind. A record that keeps its own image has no
@@ -117,18 +136,22 @@ void PackageDatabase::readRecordState(rootfs::Root& root, InstalledPackage& reco
     record.userState = 0;
     std::string line;
     bool exact = false;
-    if (readFirstLine(root, dir + "disabled", line, MAX_ACTION_LENGTH, exact)) {
+    if (has(RECORD_DISABLED) &&
+        readFirstLine(root, dir + "disabled", line, MAX_ACTION_LENGTH, exact)) {
         record.disabled = 1;
         record.userState = !(exact && line == "auto");
     } else {
         record.disabled = 0;
     }
-    if (!record.disabled && canOpen(root, dir + "enabled")) record.userState = 1;
+    if (!record.disabled && has(RECORD_ENABLED) && canOpen(root, dir + "enabled"))
+        record.userState = 1;
 
     if (isPlaceholder(record)) return;
+    const std::string key = scheduleKey(record.name);
     std::string word;
-    if (!readFirstWord(root, SCHEDULE_ROOT + scheduleKey(record.name) + "/schedule", word,
-                       MAX_ACTION_LENGTH))
+    // The empty key's file, "/ram/pdb//schedule", lies in the root itself.
+    if (!sources.schedules.mayHave(key.empty() ? "schedule" : key) ||
+        !readFirstWord(root, SCHEDULE_ROOT + key + "/schedule", word, MAX_ACTION_LENGTH))
         return;
     if (word == "uninstall") {
         record.scheduledAction = ACTION_UNINSTALL;
