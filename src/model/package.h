@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "model/path_set.h"
 #include "model/version.h"
 
 struct PackageRef {
@@ -62,7 +63,7 @@ class InstalledPackage : public Package {
 
     // Installed files as target paths beginning with "/flash/" (see the
     // database records for the stored form).
-    std::set<std::string> files;
+    PathSet files;
     PackageRef bundleRef;  // the bundle this package was installed with; empty name = none
     // For a bundle: the names of the members its image carries.
     std::vector<std::string> memberNames;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fs/rootfs.h"
+#include "model/path_set.h"
 #include "model/version.h"
 
 // Longest name kept from a word of a database file; package names are at
@@ -27,7 +28,7 @@ bool readFirstWord(rootfs::Root& root, const std::string& path, std::string& wor
                    size_t maxLength);
 // "files": each non-empty line, with "/" put before it unless it begins with
 // one. False when the file cannot be opened.
-bool readFileList(rootfs::Root& root, const std::string& path, std::set<std::string>& files);
+bool readFileList(rootfs::Root& root, const std::string& path, PathSet& files);
 // The first line of a state file. False when the file cannot be opened; an
 // empty file gives an empty line. `exact` is false when the line was longer
 // than `maxLength` and has been cut.

@@ -42,7 +42,7 @@ bool readFirstWord(rootfs::Root& root, const std::string& path, std::string& wor
     return scan.readWord(word, maxLength);
 }
 
-bool readFileList(rootfs::Root& root, const std::string& path, std::set<std::string>& files) {
+bool readFileList(rootfs::Root& root, const std::string& path, PathSet& files) {
     InFile in(root, path);
     if (!in.is_open()) return false;
     TextScanner scan(in.rdbuf());

@@ -16,8 +16,8 @@ bool namesDirectory(rootfs::Root& root, const std::string& path) {
 }  // namespace
 
 void PackageDatabase::removeRecord(InstalledPackage& package, FileManifest& manifest) {
-    for (const std::string& entry : package.files) {
-        std::string path = installedFilePath(entry);
+    for (std::string_view entry : package.files) {
+        std::string path = installedFilePath(std::string(entry));
         if (path.empty() || namesDirectory(manifest.root(), path)) continue;
         // A file that changes owner in this pass keeps its new content.
         manifest.stageRemoveObsolete(path);

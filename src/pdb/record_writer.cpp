@@ -41,8 +41,8 @@ std::string refListContent(const std::vector<PackageRef>& refs, bool withWeight)
 
 // Entries are stored without their first "/". The list of a large package
 // goes out entry by entry through the stream's buffer, never whole in memory.
-void writeFileList(std::ostream& out, const std::set<std::string>& files) {
-    for (const std::string& entry : files) {
+void writeFileList(std::ostream& out, const PathSet& files) {
+    for (std::string_view entry : files) {
         std::string_view stored = entry;
         if (stored.starts_with('/')) stored.remove_prefix(1);
         if (stored.empty()) continue;
