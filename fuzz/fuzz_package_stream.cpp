@@ -74,8 +74,7 @@ void checkWrittenRecords(const Installer& installer, const FileManifest& manifes
                      {"conflicts", p->conflicts, false}};
         for (const auto& list : lists) {
             const auto staged = manifest.entries().find(dir + list.file);
-            if (staged == manifest.entries().end() || staged->second.kind != EntryKind::StagedFile)
-                continue;
+            if (!staged || staged->kind != EntryKind::StagedFile) continue;
             std::vector<PackageRef> back;
             if (PackageDatabase::readRefFile(manifest.root(), dir + list.file, back, list.weight) &&
                 sameRefs(back, list.refs, list.weight))

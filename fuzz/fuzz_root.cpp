@@ -123,9 +123,9 @@ void checkUntouched() {
 
 bool sameManifestFile(const FileManifest& a, const FileManifest& b) {
     auto kind = [](EntryKind k) { return k == EntryKind::StagedFile ? EntryKind::Move : k; };
-    auto same = [&kind](const auto& x, const auto& y) {
-        return x.first == y.first && kind(x.second.kind) == kind(y.second.kind) &&
-               x.second.source == y.second.source;
+    auto same = [&kind](const EntryTable::Item& x, const EntryTable::Item& y) {
+        return x.target == y.target && kind(x.entry.kind) == kind(y.entry.kind) &&
+               x.entry.source == y.entry.source;
     };
     return a.entries().size() == b.entries().size() &&
            std::equal(a.entries().begin(), a.entries().end(), b.entries().begin(), same);

@@ -84,16 +84,13 @@ MoveResult moveIntoPlace(rootfs::Root& root, StagingRecord& record, const std::s
 
 }  // namespace
 
-void FileManifest::stage(const std::string& target, EntryKind kind, const std::string& source) {
-    auto [it, added] = entries_.try_emplace(target, ManifestEntry{kind, source});
-    if (added) return;
-    ManifestEntry& entry = it->second;
-    // The replaced temporary file belongs to the manifest; it goes, unless
-    // the same file is staged again.
-    if (entry.kind == EntryKind::StagedFile && !(isMove(kind) && entry.source == source))
-        root_.unlink(entry.source);
-    entry.kind = kind;
-    entry.source = source;
+void FileManifest::stage(std::string_view target, EntryKind kind, std::string_view source) {
+    // A replaced temporary file belongs to the manifest; it goes, unless the
+    // same file is staged again.
+    if (auto old = entries_.find(target);
+        old && old->kind == EntryKind::StagedFile && !(isMove(kind) && old->source == source))
+        root_.unlink(std::string(old->source));
+    entries_.set(target, kind, source);
 }
 
 void FileManifest::stageMove(const std::string& source, const std::string& target) {
@@ -105,8 +102,7 @@ void FileManifest::stageSymlink(const std::string& linkText, const std::string& 
 }
 
 void FileManifest::stageRemoveObsolete(const std::string& path) {
-    auto it = entries_.find(path);
-    if (it != entries_.end() && isMove(it->second.kind)) return;
+    if (auto entry = entries_.find(path); entry && isMove(entry->kind)) return;
     stageRemove(path);
 }
 
@@ -119,17 +115,16 @@ void FileManifest::stageRemove(const std::string& path) {
     }
     // Nothing there: nothing to remove, and nothing to put there either. A
     // dropped temporary file would have no owner left, so it goes too.
-    auto it = entries_.find(path);
-    if (it == entries_.end()) return;
-    if (it->second.kind == EntryKind::StagedFile) root_.unlink(it->second.source);
-    entries_.erase(it);
+    auto entry = entries_.find(path);
+    if (!entry) return;
+    if (entry->kind == EntryKind::StagedFile) root_.unlink(std::string(entry->source));
+    entries_.erase(path);
 }
 
 bool FileManifest::reclaimDirectory(const std::string& path) {
-    auto it = entries_.find(path);
-    if (it != entries_.end()) {
-        if (it->second.kind != EntryKind::Remove) return false;
-        entries_.erase(it);
+    if (auto entry = entries_.find(path)) {
+        if (entry->kind != EntryKind::Remove) return false;
+        entries_.erase(path);
     }
     struct stat st;
     return root_.stat(path, &st) != 0 || S_ISDIR(st.st_mode);
@@ -170,12 +165,14 @@ bool FileManifest::apply(bool showSpinner) {
     // Pass 1: removals and links, so that a move never lands in a directory
     // that is about to be removed.
     bool anyMove = false;
-    for (const auto& [target, entry] : entries_) {
+    for (const auto& [targetView, entry] : entries_) {
         if (entry.kind == EntryKind::Remove) {
+            const std::string target(targetView);
             removeTarget(root_, target);
             durable.changed(target);
         } else if (entry.kind == EntryKind::Symlink) {
-            if (!makeLink(root_, entry.source, target, report_)) failed();
+            const std::string target(targetView);
+            if (!makeLink(root_, std::string(entry.source), target, report_)) failed();
             durable.changed(target);
         } else {
             anyMove = true;
@@ -184,14 +181,16 @@ bool FileManifest::apply(bool showSpinner) {
     // Pass 2: moves, after the staged content is on storage, rank by rank.
     if (anyMove) {
         durable.beforeMoves();
-        auto moveOne = [&](const std::string& target, const ManifestEntry& entry, bool blocked) {
-            const bool owned = entry.kind == EntryKind::StagedFile;
+        auto moveOne = [&](const EntryTable::Item& item, bool blocked) {
+            const bool owned = item.entry.kind == EntryKind::StagedFile;
+            const std::string source(item.entry.source);
             if (blocked) {
-                if (owned) root_.unlink(entry.source);
+                if (owned) root_.unlink(source);
                 return;
             }
-            durable.beforeMove(entry.source);
-            if (moveIntoPlace(root_, record_, entry.source, target, owned, report_, showSpinner) ==
+            const std::string target(item.target);
+            durable.beforeMove(source);
+            if (moveIntoPlace(root_, record_, source, target, owned, report_, showSpinner) ==
                 MoveResult::Failed)
                 failed();
             durable.changed(target);
@@ -199,22 +198,21 @@ bool FileManifest::apply(bool showSpinner) {
         // The few moves of the later ranks are picked out on the way, in
         // path order as well; each rank moves only when every move of the
         // ranks before it succeeded.
-        std::vector<std::vector<const Map::value_type*>> later;
-        for (const auto& item : entries_) {
-            if (!isMove(item.second.kind)) continue;
-            const int rank = rankOf_ ? rankOf_(item.first) : 0;
+        std::vector<std::vector<EntryTable::Item>> later;
+        for (const EntryTable::Item item : entries_) {
+            if (!isMove(item.entry.kind)) continue;
+            const int rank = rankOf_ ? rankOf_(std::string(item.target)) : 0;
             if (rank <= 0) {
-                moveOne(item.first, item.second, false);
+                moveOne(item, false);
                 continue;
             }
             if (later.size() < size_t(rank)) later.resize(size_t(rank));
-            later[size_t(rank - 1)].push_back(&item);
+            later[size_t(rank - 1)].push_back(item);
         }
         if (!later.empty()) durable.beforeCompletingMoves();
         for (const auto& rankMoves : later) {
             const bool blocked = !allMoved;
-            for (const Map::value_type* item : rankMoves)
-                moveOne(item->first, item->second, blocked);
+            for (const EntryTable::Item& item : rankMoves) moveOne(item, blocked);
         }
     }
     durable.afterMoves();
@@ -226,7 +224,8 @@ bool FileManifest::apply(bool showSpinner) {
 std::set<std::string> FileManifest::stagedTags() const {
     std::set<std::string> tags;
     for (const auto& [target, entry] : entries_) {
-        std::string tag = isMove(entry.kind) ? stagingTag(entry.source) : std::string();
+        std::string tag =
+            isMove(entry.kind) ? stagingTag(std::string(entry.source)) : std::string();
         if (!tag.empty()) tags.insert(tag);
     }
     return tags;
@@ -235,7 +234,7 @@ std::set<std::string> FileManifest::stagedTags() const {
 void FileManifest::cancel() {
     rootfs::Batch batch(root_);
     for (const auto& [target, entry] : entries_)
-        if (entry.kind == EntryKind::StagedFile) root_.unlink(entry.source);
+        if (entry.kind == EntryKind::StagedFile) root_.unlink(std::string(entry.source));
     entries_.clear();
     record_.finish();
 }

@@ -6,27 +6,20 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "fs/fd_stream.h"
 #include "fs/rootfs.h"
 #include "txn/apply_report.h"
+#include "txn/entry_table.h"
 #include "txn/staging.h"
 #include "txn/staging_record.h"
 
-enum class EntryKind : int { Move = 0, StagedFile = 1, Symlink = 3, Remove = 4 };
-
-struct ManifestEntry {
-    EntryKind kind = EntryKind::Move;
-    std::string source;  // file to move, or link text; empty for Remove
-};
-
 class FileManifest {
   public:
-    using Map = std::map<std::string, ManifestEntry>;  // byte-wise path order
     // The rank of a move at apply: rank 0 moves first, each later rank only
     // when every move before it succeeded. The caller knows which moves
     // complete an install; without a rank function every move has rank 0.
@@ -40,7 +33,7 @@ class FileManifest {
 
     // Adds or replaces the entry of `target`; a replaced staged temporary
     // file is deleted.
-    void stage(const std::string& target, EntryKind kind, const std::string& source);
+    void stage(std::string_view target, EntryKind kind, std::string_view source);
     void stageMove(const std::string& source, const std::string& target);
     void stageSymlink(const std::string& linkText, const std::string& linkPath);
     // Stages the removal of what stands at `path` (a dangling link counts);
@@ -76,7 +69,7 @@ class FileManifest {
     bool save(const std::string& path);
     bool load(const std::string& path);
 
-    const Map& entries() const { return entries_; }
+    const EntryTable& entries() const { return entries_; }
     bool empty() const { return entries_.empty(); }
 
     rootfs::Root& root() const { return root_; }
@@ -91,7 +84,7 @@ class FileManifest {
     RankOf rankOf_;
     StagingPlaces places_;
     StagingRecord record_;
-    Map entries_;
+    EntryTable entries_;
     int applyError_ = 0;
 };
 

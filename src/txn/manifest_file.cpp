@@ -44,10 +44,10 @@ bool loadLine(FileManifest& manifest, const std::string& line) {
 // hold neither (nor be empty), and a source may not hold a line feed (nor be
 // empty, which load refuses). Such a line could have a later commit remove
 // or replace a file that the run never staged.
-bool savable(const std::string& target, const ManifestEntry& entry) {
-    if (target.empty() || target.find_first_of(" \n") != std::string::npos) return false;
+bool savable(std::string_view target, const ManifestEntry& entry) {
+    if (target.empty() || target.find_first_of(" \n") != std::string_view::npos) return false;
     if (entry.kind == EntryKind::Remove) return true;
-    return !entry.source.empty() && entry.source.find('\n') == std::string::npos;
+    return !entry.source.empty() && entry.source.find('\n') == std::string_view::npos;
 }
 
 }  // namespace

@@ -93,10 +93,10 @@ bool renamesInPlace(rootfs::Root& root, NearestAncestors& ancestors, const std::
     size = -1;
     const bool found = ancestors.find(target);
     if (found && entry.kind == EntryKind::StagedFile &&
-        parentDirectory(entry.source) == ancestors.dir())
+        parentDirectory(std::string(entry.source)) == ancestors.dir())
         return true;
     struct stat source;
-    if (root.stat(entry.source, &source) != 0) return false;
+    if (root.stat(std::string(entry.source), &source) != 0) return false;
     size = source.st_size;
     return found && ancestors.device() == source.st_dev;
 }
@@ -107,8 +107,9 @@ bool estimateSpace(const FileManifest& manifest, int64_t& bootSpare, int64_t& fl
     rootfs::Root& root = manifest.root();
     FsSpace accounts[2] = {FsSpace(root, "/flash/boot"), FsSpace(root, "/flash")};
     NearestAncestors ancestors(root);
-    for (const auto& [target, entry] : manifest.entries()) {
+    for (const auto& [targetView, entry] : manifest.entries()) {
         if (entry.kind == EntryKind::Symlink) continue;
+        const std::string target(targetView);
         bool held[2] = {accounts[0].holds(target), accounts[1].holds(target)};
         if (!held[0] && !held[1]) continue;
 
