@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <iterator>
 #include <string_view>
 
 #include "txn/string_arena.h"
@@ -14,8 +15,11 @@ class PathSet {
   public:
     class const_iterator {
       public:
+        using iterator_category = std::input_iterator_tag;
         using value_type = std::string_view;
         using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = value_type;
         explicit const_iterator(std::deque<const char*>::const_iterator at) : at_(at) {}
         std::string_view operator*() const { return StringArena::view(*at_); }
         const_iterator& operator++() {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <iterator>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -40,8 +41,11 @@ class EntryTable {
   public:
     class const_iterator {
       public:
+        using iterator_category = std::input_iterator_tag;
         using value_type = Item;
         using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = value_type;
         const_iterator(std::deque<Slot>::const_iterator at, std::deque<Slot>::const_iterator end)
             : at_(at), end_(end) {
             skipDead();
