@@ -80,8 +80,12 @@ void EntryTable::clear() {
 void EntryTable::settle() const {
     if (settled_ && live_ == slots_.size()) return;
     std::erase_if(slots_, [](const Slot& s) { return !s.live; });
-    std::sort(slots_.begin(), slots_.end(),
-              [](const Slot& a, const Slot& b) { return text(a.target) < text(b.target); });
+    // Entries mostly come in order (a package's files, then its record):
+    // only those after the first one out of order are sorted, then merged.
+    auto byTarget = [](const Slot& a, const Slot& b) { return text(a.target) < text(b.target); };
+    const auto inOrder = std::is_sorted_until(slots_.begin(), slots_.end(), byTarget);
+    std::sort(inOrder, slots_.end(), byTarget);
+    std::inplace_merge(slots_.begin(), inOrder, slots_.end(), byTarget);
     reindex(index_.size());
     settled_ = true;
 }
