@@ -27,7 +27,8 @@ bool bootImageRequested() {
 }
 
 bool isKnown(const Installer& installer, const InstalledPackage* p) {
-    return std::any_of(installer.packages.begin(), installer.packages.end(),
+    const auto& all = installer.packages();
+    return std::any_of(all.begin(), all.end(),
                        [p](const std::unique_ptr<InstalledPackage>& q) { return q.get() == p; });
 }
 

@@ -77,14 +77,14 @@ int compareRelated(const Package& a, const Package& b) {
 
 void findProviders(const Installer& installer, const PackageRef& ref, bool includeDisabled,
                    std::vector<InstalledPackage*>& out) {
-    for (const auto& p : installer.packages) {
+    for (const auto& p : installer.packages()) {
         if (isPlaceholder(*p) || (p->disabled && !includeDisabled)) continue;
         if (satisfies(*p, ref) || providesMatch(*p, ref)) out.push_back(p.get());
     }
 }
 
 InstalledPackage* findConflicting(const Installer& installer, const Package& candidate) {
-    for (const auto& p : installer.packages)
+    for (const auto& p : installer.packages())
         if (!p->disabled && conflictsWith(*p, candidate)) return p.get();
     return nullptr;
 }

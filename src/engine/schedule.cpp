@@ -191,7 +191,7 @@ bool applySchedule(Installer& installer, FileManifest& manifest, int level) {
 
     // Never leave the router without an enabled package.
 
-    Packages& all = installer.packages;
+    const Packages& all = installer.packages();
     if (!all.empty() &&
         std::none_of(all.begin(), all.end(), [](const auto& p) { return willBeEnabled(*p); })) {
         for (const auto& p : all) p->scheduledAction = ACTION_NONE;

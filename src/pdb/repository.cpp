@@ -16,6 +16,13 @@ bool isHidden(const std::string& name) {
     return name.empty() || name[0] == '.';
 }
 
+// A record joins the list with its state read: its names do not change
+// once it is listed.
+void appendWithState(Installer& installer, std::unique_ptr<InstalledPackage> record) {
+    PackageDatabase::readRecordState(installer.root, *record);
+    installer.append(std::move(record));
+}
+
 // Reads the package image at `imagePath` into records appended to the list:
 // a single package, or a bundle's members followed by the bundle.
 void loadImage(Installer& installer, const std::string& entry, const std::string& imagePath) {
@@ -27,7 +34,7 @@ void loadImage(Installer& installer, const std::string& entry, const std::string
                      PART_DEPENDS,       PART_PROVIDES,       PART_CONFLICTS};
     if (reader.nextPart() != PART_BUNDLE_HEADER) {
         readPackageHeader(*record, reader);
-        installer.append(std::move(record));
+        appendWithState(installer, std::move(record));
         return;
     }
     readPackageHeader(*record, reader);
@@ -43,9 +50,9 @@ void loadImage(Installer& installer, const std::string& entry, const std::string
             break;
         member->bundleRef = bundle;
         record->memberNames.push_back(member->name);
-        installer.append(std::move(member));
+        appendWithState(installer, std::move(member));
     }
-    installer.append(std::move(record));
+    appendWithState(installer, std::move(record));
 }
 
 void loadImagesFrom(Installer& installer, const std::vector<std::string>& entries,
@@ -73,16 +80,12 @@ void PackageDatabase::open(Installer& installer, bool quiet, const std::string& 
     loadImagesFrom(installer, entries, DATABASE_ROOT, false);
     loadImagesFrom(installer, entries, SECOND_IMAGE_DIR, true);
 
-    for (auto& record : installer.packages) readRecordState(installer.root, *record);
-
     // Directories that no image named are records of meta files alone.
     std::unordered_set<std::string> named;
-    for (const auto& record : installer.packages) named.insert(record->name);
+    for (const auto& record : installer.packages()) named.insert(record->name);
     for (const std::string& entry : entries) {
         if (isHidden(entry) || !named.insert(entry).second) continue;
-        auto record = std::make_unique<InstalledPackage>(entry);
-        readRecordState(installer.root, *record);
-        installer.append(std::move(record));
+        appendWithState(installer, std::make_unique<InstalledPackage>(entry));
     }
 }
 
