@@ -26,12 +26,6 @@ bool bootImageRequested() {
     return std::getenv("bootimage") != nullptr;
 }
 
-bool isKnown(const Installer& installer, const InstalledPackage* p) {
-    const auto& all = installer.packages();
-    return std::any_of(all.begin(), all.end(),
-                       [p](const std::unique_ptr<InstalledPackage>& q) { return q.get() == p; });
-}
-
 // The package is not installed. A bundle member passes over its remaining
 // parts so that the reader stands on the next member; the package of that
 // name that is already known (if any) stands in for it.
@@ -191,7 +185,7 @@ InstalledPackage* installOne(Installer& installer, FileManifest& manifest, Packa
     if (bootFlagOut) *bootFlagOut = bootImage ? 1 : 0;
     // The schedule uninstalls the new package at once when something it needs
     // went with the package it replaced; the record is destroyed then.
-    if (!isKnown(installer, installed)) {
+    if (!installer.index().contains(installed)) {
         reportLostNeed(installer, label, depends);
         return nullptr;
     }
