@@ -135,6 +135,8 @@ InstalledPackage* installOne(Installer& installer, FileManifest& manifest, Packa
 
     if (member) package->bundleRef = *bundleRef;
     const bool recorded = reader.magic() != UNRECORDED_PACKAGE_MAGIC;
+    // Read before this install changes the list, which clears it.
+    const bool settled = installer.settled;
     // The replaced record leaves the context now; it is destroyed on return.
     std::unique_ptr<InstalledPackage> replaced;
     if (recorded) {
@@ -181,7 +183,7 @@ InstalledPackage* installOne(Installer& installer, FileManifest& manifest, Packa
     const std::string label = nameWithVersion(*package);
     const std::vector<PackageRef> depends = package->depends;
     InstalledPackage* installed = installer.append(std::move(package));
-    applySchedule(installer, manifest, 0);
+    applyScheduleAfterInstall(installer, manifest, *installed, replaced.get(), settled);
     if (bootFlagOut) *bootFlagOut = bootImage ? 1 : 0;
     // The schedule uninstalls the new package at once when something it needs
     // went with the package it replaced; the record is destroyed then.

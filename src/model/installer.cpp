@@ -37,6 +37,7 @@ InstalledPackage* Installer::append(std::unique_ptr<InstalledPackage> p) {
     packages_.push_back(std::move(p));
     InstalledPackage* added = packages_.back().get();
     if (index_) index_->add(*added);
+    settled = false;
     return added;
 }
 
@@ -50,6 +51,7 @@ std::unique_ptr<InstalledPackage> Installer::take(const InstalledPackage* p) {
     std::unique_ptr<InstalledPackage> taken = std::move(*it);
     packages_.erase(std::next(it).base());
     if (index_) index_->remove(*taken);
+    settled = false;
     return taken;
 }
 

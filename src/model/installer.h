@@ -26,6 +26,10 @@ class Installer {
     // Non-zero when the router is in flagged state.
     uint8_t flagged = 0;
     Console console;
+    // True while the schedule has nothing to do (see engine/settled.h). The
+    // schedule sets it; append and take clear it, and so must whatever else
+    // changes the state of a record.
+    bool settled = false;
 
     // Every known package, in load order, then what the engine appends.
     // Nothing sorts it; records join at the end (append) and leave (take).
