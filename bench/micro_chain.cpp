@@ -48,7 +48,7 @@ void plantChain(Installer& installer, int length, bool lastNeedMissing) {
             p->depends.push_back(PackageRef{"missing", 0, 0, 0});
         installer.append(std::move(p));
     }
-    installer.packages[0]->scheduledAction = ACTION_ENABLE;
+    installer.packages()[0]->scheduledAction = ACTION_ENABLE;
     // Keeps the router from being left without an enabled package.
     if (lastNeedMissing) installer.append(std::make_unique<InstalledPackage>("other"));
 }
@@ -63,13 +63,13 @@ void BM_ScheduleChain(benchmark::State& state) {
     size_t enabled = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        installer.packages.clear();
+        while (!installer.packages().empty()) installer.take(installer.packages().back().get());
         plantChain(installer, length, missing);
         state.ResumeTiming();
         applySchedule(installer, manifest, 0);
         state.PauseTiming();
         enabled = 0;
-        for (const auto& p : installer.packages) enabled += !p->disabled;
+        for (const auto& p : installer.packages()) enabled += !p->disabled;
         manifest.cancel();
         state.ResumeTiming();
     }

@@ -62,9 +62,9 @@ void BM_RepositoryOpen(benchmark::State& state) {
     installer.root.setDirectory(databaseRoot());
     size_t loaded = 0;
     for (auto _ : state) {
-        installer.packages.clear();
+        while (!installer.packages().empty()) installer.take(installer.packages().back().get());
         PackageDatabase::open(installer, true, "i386");
-        loaded = installer.packages.size();
+        loaded = installer.packages().size();
     }
     if (loaded != RECORDS) state.SkipWithError("not every record was loaded");
     state.counters["records"] = double(loaded);

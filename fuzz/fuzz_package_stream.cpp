@@ -62,7 +62,7 @@ bool sameRefs(const std::vector<PackageRef>& a, const std::vector<PackageRef>& b
 // members and packages that keep their image are loaded from the image,
 // their lists are a fallback only.
 void checkWrittenRecords(const Installer& installer, const FileManifest& manifest) {
-    for (const auto& p : installer.packages) {
+    for (const auto& p : installer.packages()) {
         if (!p->bundleRef.name.empty() || p->keepsImage) continue;
         const std::string dir = PackageDatabase::recordDir(*p);
         const struct {

@@ -25,7 +25,7 @@ bool needsCurrentSystem(const InstalledPackage& p) {
 bool cleanupPackages(Installer& installer, FileManifest& manifest) {
     // What was already pending goes first, quietly.
     applySchedule(installer, manifest, 0);
-    for (const auto& p : installer.packages)
+    for (const auto& p : installer.packages())
         if (!isProtected(*p) && !needsCurrentSystem(*p)) p->scheduledAction = ACTION_UNINSTALL;
     return applySchedule(installer, manifest, 1);
 }

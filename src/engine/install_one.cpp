@@ -26,11 +26,6 @@ bool bootImageRequested() {
     return std::getenv("bootimage") != nullptr;
 }
 
-bool isKnown(const Installer& installer, const InstalledPackage* p) {
-    return std::any_of(installer.packages.begin(), installer.packages.end(),
-                       [p](const std::unique_ptr<InstalledPackage>& q) { return q.get() == p; });
-}
-
 // The package is not installed. A bundle member passes over its remaining
 // parts so that the reader stands on the next member; the package of that
 // name that is already known (if any) stands in for it.
@@ -140,6 +135,8 @@ InstalledPackage* installOne(Installer& installer, FileManifest& manifest, Packa
 
     if (member) package->bundleRef = *bundleRef;
     const bool recorded = reader.magic() != UNRECORDED_PACKAGE_MAGIC;
+    // Read before this install changes the list, which clears it.
+    const bool settled = installer.settled;
     // The replaced record leaves the context now; it is destroyed on return.
     std::unique_ptr<InstalledPackage> replaced;
     if (recorded) {
@@ -186,11 +183,11 @@ InstalledPackage* installOne(Installer& installer, FileManifest& manifest, Packa
     const std::string label = nameWithVersion(*package);
     const std::vector<PackageRef> depends = package->depends;
     InstalledPackage* installed = installer.append(std::move(package));
-    applySchedule(installer, manifest, 0);
+    applyScheduleAfterInstall(installer, manifest, *installed, replaced.get(), settled);
     if (bootFlagOut) *bootFlagOut = bootImage ? 1 : 0;
     // The schedule uninstalls the new package at once when something it needs
     // went with the package it replaced; the record is destroyed then.
-    if (!isKnown(installer, installed)) {
+    if (!installer.index().contains(installed)) {
         reportLostNeed(installer, label, depends);
         return nullptr;
     }

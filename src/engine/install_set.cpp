@@ -26,7 +26,7 @@ void dropKnown(Installer& installer, FileManifest& manifest, const std::string& 
 
 std::set<std::string> membersOf(const Installer& installer, const std::string& bundle) {
     std::set<std::string> names;
-    for (const auto& p : installer.packages)
+    for (const auto& p : installer.packages())
         if (p->bundleRef.name == bundle) names.insert(p->name);
     return names;
 }
@@ -34,7 +34,8 @@ std::set<std::string> membersOf(const Installer& installer, const std::string& b
 // Whether a known bundle other than `bundle` carries a member of that name.
 bool carriedElsewhere(const Installer& installer, const std::string& bundle,
                       const std::string& member) {
-    return std::any_of(installer.packages.begin(), installer.packages.end(), [&](const auto& b) {
+    const auto& all = installer.packages();
+    return std::any_of(all.begin(), all.end(), [&](const auto& b) {
         return b->isBundle && b->name != bundle &&
                std::find(b->memberNames.begin(), b->memberNames.end(), member) !=
                    b->memberNames.end();

@@ -2,7 +2,7 @@
 
 #include "engine/relations.h"
 
-PackageIndex::PackageIndex(const Installer& installer) : packages_(installer.packages) {
+PackageIndex::PackageIndex(const Installer& installer) : packages_(installer.packages()) {
     for (size_t k = 0; k < packages_.size(); ++k) {
         const InstalledPackage& p = *packages_[k];
         named_.add(p.name, k);

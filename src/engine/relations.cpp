@@ -77,16 +77,27 @@ int compareRelated(const Package& a, const Package& b) {
 
 void findProviders(const Installer& installer, const PackageRef& ref, bool includeDisabled,
                    std::vector<InstalledPackage*>& out) {
-    for (const auto& p : installer.packages) {
+    // Only a package of that name, or one providing it, can meet the need.
+    for (InstalledPackage* p : installer.index().offering(ref.name)) {
         if (isPlaceholder(*p) || (p->disabled && !includeDisabled)) continue;
-        if (satisfies(*p, ref) || providesMatch(*p, ref)) out.push_back(p.get());
+        if (satisfies(*p, ref) || providesMatch(*p, ref)) out.push_back(p);
     }
 }
 
 InstalledPackage* findConflicting(const Installer& installer, const Package& candidate) {
-    for (const auto& p : installer.packages)
-        if (!p->disabled && conflictsWith(*p, candidate)) return p.get();
-    return nullptr;
+    // Only a package whose conflicts reach a name of the candidate can
+    // conflict with it; the first such in list order is the answer.
+    const RecordIndex& index = installer.index();
+    std::vector<std::string> names;
+    answersTo(candidate, names);
+    InstalledPackage* first = nullptr;
+    for (const std::string& name : names) {
+        for (InstalledPackage* p : index.reaching(name)) {
+            if (first && !index.precedes(*p, *first)) break;
+            if (!p->disabled && conflictsWith(*p, candidate)) first = p;
+        }
+    }
+    return first;
 }
 
 void answersTo(const Package& p, std::vector<std::string>& out) {

@@ -9,6 +9,7 @@
 #include "engine/package_index.h"
 #include "engine/relations.h"
 #include "engine/resolution.h"
+#include "engine/settled.h"
 #include "pdb/database.h"
 #include "txn/manifest.h"
 
@@ -178,10 +179,8 @@ void disablePackage(Installer& installer, FileManifest& manifest, InstalledPacka
     if (level != 0) installer.info("disabled %s", nameWithVersion(p).c_str());
 }
 
-}  // namespace
-
 // Makes the pending actions consistent, in this order, then stages them.
-bool applySchedule(Installer& installer, FileManifest& manifest, int level) {
+bool applyPending(Installer& installer, FileManifest& manifest, int level) {
     const PackageIndex index(installer);
     bundlesToMembers(index);
     needsOfEnabled(installer, index, level);
@@ -191,7 +190,7 @@ bool applySchedule(Installer& installer, FileManifest& manifest, int level) {
 
     // Never leave the router without an enabled package.
 
-    Packages& all = installer.packages;
+    const Packages& all = installer.packages();
     if (!all.empty() &&
         std::none_of(all.begin(), all.end(), [](const auto& p) { return willBeEnabled(*p); })) {
         for (const auto& p : all) p->scheduledAction = ACTION_NONE;
@@ -226,6 +225,25 @@ bool applySchedule(Installer& installer, FileManifest& manifest, int level) {
     return anything;
 }
 
+}  // namespace
+
+bool applySchedule(Installer& installer, FileManifest& manifest, int level) {
+    const bool anything = applyPending(installer, manifest, level);
+    installer.settled = allSettled(installer);
+    return anything;
+}
+
+void applyScheduleAfterInstall(Installer& installer, FileManifest& manifest,
+                               const InstalledPackage& added, const InstalledPackage* replaced,
+                               bool settledBefore) {
+    // On a settled list the schedule would do nothing (see settled.h).
+    if (settledBefore && settledAfterChange(installer, added, replaced)) {
+        installer.settled = true;
+        return;
+    }
+    applySchedule(installer, manifest, 0);
+}
+
 void enablePackages(Installer& installer, FileManifest& manifest,
                     const std::vector<InstalledPackage*>& list, int level) {
     for (InstalledPackage* p : list) {
@@ -237,4 +255,5 @@ void enablePackages(Installer& installer, FileManifest& manifest,
         p->scheduledAction = ACTION_NONE;
         if (level != 0) installer.info("enabled %s", nameWithVersion(*p).c_str());
     }
+    if (!list.empty()) installer.settled = false;
 }

@@ -52,7 +52,7 @@ void discoverAll(Installer& installer, PackageFiles& files) {
 
 UserStates chosenStates(const Installer& installer) {
     UserStates states;
-    for (const auto& p : installer.packages)
+    for (const auto& p : installer.packages())
         if (p->userState) states.emplace(p->name, p->disabled != 0);
     return states;
 }
@@ -60,7 +60,7 @@ UserStates chosenStates(const Installer& installer) {
 // Every name that an enabled package offers, by its own name or a provision.
 std::set<std::string> availableNames(const Installer& installer) {
     std::set<std::string> names;
-    for (const auto& p : installer.packages) {
+    for (const auto& p : installer.packages()) {
         if (p->disabled) continue;
         names.insert(p->name);
         for (const PackageRef& r : p->provides) names.insert(r.name);
@@ -86,7 +86,7 @@ void keepImage(FileManifest& manifest, const PackageFile& file, bool bootImage) 
 // package for each.
 class OfferIndex {
   public:
-    explicit OfferIndex(const Installer& installer) : packages_(installer.packages) {
+    explicit OfferIndex(const Installer& installer) : packages_(installer.packages()) {
         std::vector<std::string> names;
         for (size_t k = 0; k < packages_.size(); ++k) {
             const InstalledPackage& p = *packages_[k];
@@ -172,7 +172,7 @@ std::vector<Package> upgradeFromFlash(Installer& installer, FileManifest& manife
     }
 
     reenable(installer, manifest, available);
-    if (installer.packages.empty()) {
+    if (installer.packages().empty()) {
         installer.error("router installation failed!!!");
         manifest.cancel();
         status = SET_BAD;

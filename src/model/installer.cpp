@@ -25,30 +25,37 @@ void Installer::error(const char* format, ...) {
     va_end(args);
 }
 
+const RecordIndex& Installer::index() const {
+    if (!index_) {
+        index_.emplace();
+        for (const auto& p : packages_) index_->add(*p);
+    }
+    return *index_;
+}
+
 InstalledPackage* Installer::append(std::unique_ptr<InstalledPackage> p) {
-    packages.push_back(std::move(p));
-    return packages.back().get();
+    packages_.push_back(std::move(p));
+    InstalledPackage* added = packages_.back().get();
+    if (index_) index_->add(*added);
+    settled = false;
+    return added;
 }
 
 std::unique_ptr<InstalledPackage> Installer::take(const InstalledPackage* p) {
     // From the back: the schedule takes its uninstalled records out back to
     // front, each then found at once.
     auto it =
-        std::find_if(packages.rbegin(), packages.rend(),
+        std::find_if(packages_.rbegin(), packages_.rend(),
                      [p](const std::unique_ptr<InstalledPackage>& q) { return q.get() == p; });
-    if (it == packages.rend()) return nullptr;
+    if (it == packages_.rend()) return nullptr;
     std::unique_ptr<InstalledPackage> taken = std::move(*it);
-    packages.erase(std::next(it).base());
+    packages_.erase(std::next(it).base());
+    if (index_) index_->remove(*taken);
+    settled = false;
     return taken;
 }
 
-int findByName(const Installer& installer, const std::string& name) {
-    for (size_t i = 0; i < installer.packages.size(); ++i)
-        if (installer.packages[i]->name == name) return int(i);
-    return -1;
-}
-
 InstalledPackage* findPackage(const Installer& installer, const std::string& name) {
-    int i = findByName(installer, name);
-    return i < 0 ? nullptr : installer.packages[size_t(i)].get();
+    const RecordIndex::Records& found = installer.index().named(name);
+    return found.empty() ? nullptr : found.front();
 }

@@ -6,12 +6,14 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "fs/rootfs.h"
 #include "model/console.h"
 #include "model/package.h"
+#include "model/record_index.h"
 
 class Installer {
   public:
@@ -23,10 +25,19 @@ class Installer {
     std::string arch;
     // Non-zero when the router is in flagged state.
     uint8_t flagged = 0;
-    // Every known package, in load order, then what the engine appends.
-    // Owning; nothing sorts it, additions go to the end.
-    std::vector<std::unique_ptr<InstalledPackage>> packages;
     Console console;
+    // True while the schedule has nothing to do (see engine/settled.h). The
+    // schedule sets it; append and take clear it, and so must whatever else
+    // changes the state of a record.
+    bool settled = false;
+
+    // Every known package, in load order, then what the engine appends.
+    // Nothing sorts it; records join at the end (append) and leave (take).
+    const std::vector<std::unique_ptr<InstalledPackage>>& packages() const { return packages_; }
+    // The list by the names its records hold: built at the first call, then
+    // kept by append and take. A record's names (its name, dependencies,
+    // provisions, conflicts and bundle) do not change while it is listed.
+    const RecordIndex& index() const;
 
     // Messages, through the console. info and error end the progress line.
     void info(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -38,9 +49,12 @@ class Installer {
     InstalledPackage* append(std::unique_ptr<InstalledPackage> p);
     std::unique_ptr<InstalledPackage> take(const InstalledPackage* p);
     void remove(const InstalledPackage* p) { take(p); }
+
+  private:
+    std::vector<std::unique_ptr<InstalledPackage>> packages_;
+    // Not built for a run that looks nothing up (--show).
+    mutable std::optional<RecordIndex> index_;
 };
 
-// Index of the first record named `name`, or -1.
-int findByName(const Installer& installer, const std::string& name);
 // The first record named `name`, or null.
 InstalledPackage* findPackage(const Installer& installer, const std::string& name);

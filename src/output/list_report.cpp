@@ -34,7 +34,7 @@ void showPackageList(const Installer& installer, std::ostream& out) {
         << "Version" << std::setw(0) << " " << std::setw(BUILT_WIDTH) << "Built"
         << std::setw(NOTE_WIDTH) << "Note" << std::endl;
     out << std::string(RULE_LENGTH, '-') << std::endl;
-    for (const auto& p : installer.packages) {
+    for (const auto& p : installer.packages()) {
         std::string built = builtText(p->buildTime);
         out << std::setw(NAME_WIDTH) << p->name << std::setw(0) << " " << std::setw(1)
             << (p->disabled ? "X" : " ") << std::setw(2)

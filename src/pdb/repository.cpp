@@ -17,9 +17,18 @@ bool isHidden(const std::string& name) {
     return name.empty() || name[0] == '.';
 }
 
+// A record joins the list with its state read: its names do not change
+// once it is listed.
+void appendWithState(Installer& installer, std::unique_ptr<InstalledPackage> record,
+                     const RecordSources& sources) {
+    PackageDatabase::readRecordState(installer.root, *record, sources);
+    installer.append(std::move(record));
+}
+
 // Reads the package image at `imagePath` into records appended to the list:
 // a single package, or a bundle's members followed by the bundle.
-void loadImage(Installer& installer, const std::string& entry, const std::string& imagePath) {
+void loadImage(Installer& installer, const std::string& entry, const std::string& imagePath,
+               const RecordSources& sources) {
     InFile image(installer.root, imagePath);
     if (!image.is_open()) return;
     auto record = std::make_unique<InstalledPackage>(entry);
@@ -28,7 +37,7 @@ void loadImage(Installer& installer, const std::string& entry, const std::string
                      PART_DEPENDS,       PART_PROVIDES,       PART_CONFLICTS};
     if (reader.nextPart() != PART_BUNDLE_HEADER) {
         readPackageHeader(*record, reader);
-        installer.append(std::move(record));
+        appendWithState(installer, std::move(record), sources);
         return;
     }
     readPackageHeader(*record, reader);
@@ -44,20 +53,20 @@ void loadImage(Installer& installer, const std::string& entry, const std::string
             break;
         member->bundleRef = bundle;
         record->memberNames.push_back(member->name);
-        installer.append(std::move(member));
+        appendWithState(installer, std::move(member), sources);
     }
-    installer.append(std::move(record));
+    appendWithState(installer, std::move(record), sources);
 }
 
 void loadImagesFrom(Installer& installer, const std::vector<std::string>& entries,
-                    const RecordContents& contents, const DirectoryNames& secondImages) {
+                    const DirectoryNames& secondImages, const RecordSources& sources) {
     for (const std::string& entry : entries) {
-        if (isHidden(entry) || !(contents.of(entry) & RECORD_IMAGE)) continue;
-        loadImage(installer, entry, std::string(DATABASE_ROOT) + entry + "/image");
+        if (isHidden(entry) || !(sources.contents.of(entry) & RECORD_IMAGE)) continue;
+        loadImage(installer, entry, std::string(DATABASE_ROOT) + entry + "/image", sources);
     }
     for (const std::string& entry : entries) {
         if (isHidden(entry) || !secondImages.mayHave(entry)) continue;
-        loadImage(installer, entry, SECOND_IMAGE_DIR + entry);
+        loadImage(installer, entry, SECOND_IMAGE_DIR + entry, sources);
     }
 }
 
@@ -77,19 +86,15 @@ void PackageDatabase::open(Installer& installer, bool quiet, const std::string& 
     const std::vector<std::string>& entries = databaseRoot.names();
     const RecordContents contents(installer.root, databaseRoot);
     const DirectoryNames schedules(installer.root, SCHEDULE_ROOT);
-    loadImagesFrom(installer, entries, contents, DirectoryNames(installer.root, SECOND_IMAGE_DIR));
-
     const RecordSources sources{contents, schedules, withFileLists};
-    for (auto& record : installer.packages) readRecordState(installer.root, *record, sources);
+    loadImagesFrom(installer, entries, DirectoryNames(installer.root, SECOND_IMAGE_DIR), sources);
 
     // Directories that no image named are records of meta files alone.
     std::unordered_set<std::string> named;
-    for (const auto& record : installer.packages) named.insert(record->name);
+    for (const auto& record : installer.packages()) named.insert(record->name);
     for (const std::string& entry : entries) {
         if (isHidden(entry) || !named.insert(entry).second) continue;
-        auto record = std::make_unique<InstalledPackage>(entry);
-        readRecordState(installer.root, *record, sources);
-        installer.append(std::move(record));
+        appendWithState(installer, std::make_unique<InstalledPackage>(entry), sources);
     }
 }
 
