@@ -13,8 +13,12 @@ import os
 import re
 import statistics
 
-GOAL_TAR = 1.2
-GOAL_TAR_STRETCH = 0.8
+# installer / tar -xzf, wall, by profile and file system.
+GOAL_TAR = {
+    ("system", "tmpfs"): 0.80, ("system", "disk"): 1.00,
+    ("small", "tmpfs"): 1.00, ("small", "disk"): 1.00,
+    ("large", "tmpfs"): 0.50, ("large", "disk"): 0.70,
+}
 GOAL_RSS_KIB = 8 * 1024
 GOAL_SHOW_MS = 50.0
 SMALL_FILES = 20000
@@ -283,13 +287,9 @@ def main():
     w("| goal | measured | verdict |\n|---|---|---|")
     for fs in fss:
         for p in ("system", "small", "large"):
-            if (fs, p) in ratios:
-                r = ratios[(fs, p)][0]
-                w(f"| installer / tar -xzf ≤ {GOAL_TAR} ({p}, {fs}) | {r:.2f} | {verdict(r <= GOAL_TAR)} |")
-    for p in ("system", "large"):
-        if ("tmpfs", p) in ratios:
-            r = ratios[("tmpfs", p)][0]
-            w(f"| stretch: installer / tar -xzf ≤ {GOAL_TAR_STRETCH} ({p}, tmpfs) | {r:.2f} | {verdict(r <= GOAL_TAR_STRETCH)} |")
+            if (fs, p) in ratios and (p, fs) in GOAL_TAR:
+                r, goal = ratios[(fs, p)][0], GOAL_TAR[(p, fs)]
+                w(f"| installer / tar -xzf ≤ {goal:.2f} ({p}, {fs}) | {r:.2f} | {verdict(r <= goal)} |")
     for fs in fss:
         for p in ("system", "small", "large"):
             if (fs, p) in ratios:
@@ -297,7 +297,7 @@ def main():
                 w(f"| installer faster than dpkg --unpack ({p}, {fs}) | {r:.2f} | {verdict(r < 1)} |")
     if ti and tt:
         a, b = ti / SMALL_FILES, tt / SMALL_FILES
-        w(f"| system calls per installed file ≤ tar's + 1 | {a:.2f} vs {b:.2f} + 1 | {verdict(a <= b + 1)} |")
+        w(f"| system calls per installed file ≤ tar's (small) | {a:.2f} vs {b:.2f} | {verdict(a <= b)} |")
     for p in ("system", "small", "large", "1mb"):
         peaks = [r["rss"] for (fs, prof, tool), r in s.items() if prof == p and tool == "installer"]
         if peaks:
@@ -324,7 +324,7 @@ def main():
     if isal:
         w("## zlib against ISA-L's inflater (bench/isal_compare.cpp)\n")
         w("Speeds in MB/s of inflated output, best of 3–5 runs in processor time, one core; the installer's window "
-          "is 4 KiB for input and output. Not wired into the installer.\n")
+          "is 4 KiB for input and output. The installer inflates with ISA-L when the build finds it (INSTALLER_ISAL).\n")
         w("| stream | compressed | inflated | zlib 4K | ISA-L 4K | ratio | zlib 64K | ISA-L 64K | ratio |")
         w("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
         for line in isal.splitlines():
