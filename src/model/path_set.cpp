@@ -26,8 +26,16 @@ PathSet& PathSet::operator=(const PathSet& other) {
 }
 
 void PathSet::insert(std::string_view path) {
+    add(text_.add(path));
+}
+
+void PathSet::insertShared(const std::shared_ptr<StringArena>& arena, const char* copy) {
+    if (std::find(shared_.begin(), shared_.end(), arena) == shared_.end()) shared_.push_back(arena);
+    add(copy);
+}
+
+void PathSet::add(const char* copy) {
     // Extraction adds in the package's own order, mostly ascending.
-    const char* copy = text_.add(path);
     if (settled_ && !paths_.empty() && !before(paths_.back(), copy)) settled_ = false;
     paths_.push_back(copy);
 }
@@ -56,6 +64,7 @@ size_t PathSet::size() const {
 void PathSet::clear() {
     paths_.clear();
     text_.clear();
+    shared_.clear();
     settled_ = true;
 }
 

@@ -5,9 +5,10 @@
 #pragma once
 
 #include <cstddef>
-#include <deque>
 #include <iterator>
+#include <memory>
 #include <string_view>
+#include <vector>
 
 #include "txn/string_arena.h"
 
@@ -20,7 +21,7 @@ class PathSet {
         using difference_type = std::ptrdiff_t;
         using pointer = void;
         using reference = value_type;
-        explicit const_iterator(std::deque<const char*>::const_iterator at) : at_(at) {}
+        explicit const_iterator(std::vector<const char*>::const_iterator at) : at_(at) {}
         std::string_view operator*() const { return StringArena::view(*at_); }
         const_iterator& operator++() {
             ++at_;
@@ -29,7 +30,7 @@ class PathSet {
         bool operator==(const const_iterator& other) const { return at_ == other.at_; }
 
       private:
-        std::deque<const char*>::const_iterator at_;
+        std::vector<const char*>::const_iterator at_;
     };
 
     PathSet() = default;
@@ -39,6 +40,9 @@ class PathSet {
     PathSet& operator=(PathSet&&) = default;
 
     void insert(std::string_view path);
+    // Adds a path already copied into `arena` (see StringArena::add),
+    // sharing the copy instead of making another.
+    void insertShared(const std::shared_ptr<StringArena>& arena, const char* copy);
     bool contains(std::string_view path) const;
     size_t size() const;
     bool empty() const { return paths_.empty(); }
@@ -48,10 +52,11 @@ class PathSet {
     const_iterator end() const;
 
   private:
+    void add(const char* copy);
     void settle() const;
 
     StringArena text_;
-    // A deque: no spare capacity, and no copy when it grows.
-    mutable std::deque<const char*> paths_;
+    std::vector<std::shared_ptr<StringArena>> shared_;  // arenas of shared copies
+    mutable std::vector<const char*> paths_;
     mutable bool settled_ = true;
 };

@@ -95,8 +95,11 @@ bool extractFiles(Installer& installer, InstalledPackage& package, FileManifest&
         }
         // Entries keep the whole target path ("/flash/bin/x"); the database
         // stores it without the first "/" and reads it back in this form.
-        // (A copy keeps the entry's buffer to the path's size.)
-        package.files.insert(target);
+        // The list shares the manifest's copy of the path.
+        if (const char* copy = manifest.entries().storedTarget(target))
+            package.files.insertShared(manifest.entries().arena(), copy);
+        else
+            package.files.insert(target);
 
         for (uint32_t left = record.size; left > 0;) {
             size_t piece = left < COPY_PIECE ? left : COPY_PIECE;

@@ -42,7 +42,7 @@ void EntryTable::set(std::string_view target, EntryKind kind, std::string_view s
     if (4 * (slots_.size() + 1) > 3 * index_.size())
         reindex(std::max<size_t>(64, 2 * index_.size()));
     const size_t at = position(target);
-    const char* sourceCopy = source.empty() ? nullptr : text_.add(source);
+    const char* sourceCopy = source.empty() ? nullptr : text_->add(source);
     if (index_[at] != 0) {
         Slot& slot = slots_[index_[at] - 1];
         if (!slot.live) ++live_;
@@ -51,11 +51,17 @@ void EntryTable::set(std::string_view target, EntryKind kind, std::string_view s
         slot.source = sourceCopy;
         return;
     }
-    const char* targetCopy = text_.add(target);
+    const char* targetCopy = text_->add(target);
     if (settled_ && !slots_.empty() && !(text(slots_.back().target) < target)) settled_ = false;
     slots_.push_back(Slot{targetCopy, sourceCopy, kind, true});
     index_[at] = uint32_t(slots_.size());
     ++live_;
+}
+
+const char* EntryTable::storedTarget(std::string_view target) const {
+    if (index_.empty()) return nullptr;
+    const uint32_t slot = index_[position(target)];
+    return slot == 0 || !slots_[slot - 1].live ? nullptr : slots_[slot - 1].target;
 }
 
 bool EntryTable::erase(std::string_view target) {
@@ -72,7 +78,8 @@ bool EntryTable::erase(std::string_view target) {
 void EntryTable::clear() {
     slots_.clear();
     index_.clear();
-    text_.clear();
+    // Others may still hold copies from the old arena.
+    text_ = std::make_shared<StringArena>();
     settled_ = true;
     live_ = 0;
 }

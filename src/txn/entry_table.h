@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,11 @@ class EntryTable {
     };
 
     std::optional<ManifestEntry> find(std::string_view target) const;
+    // The table's own copy of a target that has an entry (null otherwise),
+    // and the arena that holds it: a holder of the arena may keep the copy
+    // after the entry or the table is gone.
+    const char* storedTarget(std::string_view target) const;
+    const std::shared_ptr<StringArena>& arena() const { return text_; }
     // Adds the entry of `target`, or replaces it.
     void set(std::string_view target, EntryKind kind, std::string_view source);
     // False when `target` had no entry.
@@ -85,7 +91,7 @@ class EntryTable {
     void reindex(size_t capacity) const;
     void settle() const;
 
-    StringArena text_;
+    std::shared_ptr<StringArena> text_ = std::make_shared<StringArena>();
     mutable std::deque<Slot> slots_;
     mutable std::vector<uint32_t> index_;  // slot number + 1; 0 is free
     mutable bool settled_ = true;

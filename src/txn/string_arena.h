@@ -27,7 +27,11 @@ class StringArena {
     void clear();
 
   private:
+    // Blocks grow from FIRST_BLOCK to BLOCK bytes: a database holds thousands
+    // of short file lists, a large package one long one.
+    static constexpr size_t FIRST_BLOCK = 256;
     static constexpr size_t BLOCK = 32768;
     std::vector<std::unique_ptr<char[]>> blocks_;
-    size_t used_ = BLOCK;  // in the last block
+    size_t blockSize_ = 0;  // of the last block
+    size_t used_ = 0;       // in the last block
 };

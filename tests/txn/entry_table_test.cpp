@@ -9,6 +9,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "model/path_set.h"
 
@@ -65,6 +66,24 @@ TEST(EntryTable, BehavesAsAnOrderedMap) {
         EXPECT_EQ(paths.size(), expectedPaths.size());
         EXPECT_TRUE(std::equal(paths.begin(), paths.end(), expectedPaths.begin()));
     }
+}
+
+// A file list that shares the table's copies of its paths keeps them when
+// the table is cleared (a cancelled manifest) or gone.
+TEST(EntryTable, SharedCopiesOutliveTheTable) {
+    PathSet paths;
+    {
+        EntryTable table;
+        table.set("/flash/bin/b", EntryKind::StagedFile, "/flash/tmpAbC001");
+        table.set("/flash/bin/a", EntryKind::StagedFile, "/flash/tmpAbC000");
+        for (const char* target : {"/flash/bin/b", "/flash/bin/a"})
+            paths.insertShared(table.arena(), table.storedTarget(target));
+        EXPECT_EQ(table.storedTarget("/flash/bin/c"), nullptr);
+        table.clear();
+        table.set("/flash/other", EntryKind::Remove, "");
+    }
+    EXPECT_EQ(std::vector<std::string>(paths.begin(), paths.end()),
+              (std::vector<std::string>{"/flash/bin/a", "/flash/bin/b"}));
 }
 
 }  // namespace
