@@ -11,7 +11,9 @@ constexpr unsigned FLAG_DICTIONARY = 0x20;
 
 }  // namespace
 
-IsalInflater::IsalInflater() : state_(new (std::nothrow) inflate_state) {
+// Zeroed: a damaged stream's look-back before its start copies from the
+// inflater's own history buffer, which must hold nothing of this process.
+IsalInflater::IsalInflater() : state_(new (std::nothrow) inflate_state()) {
     if (!state_) return;
     isal_inflate_init(state_.get());
     // The wrapper's two header bytes are read here; ISA-L reads the deflate
