@@ -124,12 +124,11 @@ void PackageDatabase::readRecordState(rootfs::Root& root, InstalledPackage& reco
         }
         // Whether the list is there tells a bundle's record from a package's,
         // also when its entries are not wanted.
-        if (!has(RECORD_FILES))
-            record.isBundle = 1;
-        else if (sources.withFileLists && !readFileList(root, dir + "files", record.files))
-            record.isBundle = 1;
-        else if (!sources.withFileLists && !canOpen(root, dir + "files"))
-            record.isBundle = 1;
+        const std::string list = dir + "files";
+        const bool listed =
+            has(RECORD_FILES) &&
+            (sources.withFileLists ? readFileList(root, list, record.files) : canOpen(root, list));
+        if (!listed) record.isBundle = 1;
     } else if (!record.bundleRef.name.empty() && has(RECORD_FILES) && sources.withFileLists) {
         // A bundle member read from its bundle's image still has its file
         // list here; without it an uninstall or replacement would leave the
