@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct TrustKeySet;
+
 // One SHA-256 compression with the build-time round constants and initial
 // words; `n` at most 55 (longer input is cut to 55 bytes).
 void legacyHash(const uint8_t* message, size_t n, uint8_t out[32]);
@@ -25,6 +27,9 @@ bool legacyPublicKeyUsable(const uint8_t publicKey[32]);
 
 // Accepts when the first 16 bytes of legacyHash(u(e·B + s·Y)) equal r.
 bool legacySignatureCheck(const uint8_t digestSlot[32], const uint8_t r[16], const uint8_t s[32]);
+// The same against a key set, its legacy hash constants included.
+bool legacySignatureCheck(const uint8_t digestSlot[32], const uint8_t r[16], const uint8_t s[32],
+                          const TrustKeySet& keys);
 // The same against a given public key (for the package tool's self-check);
 // a key that is not usable rejects.
 bool legacySignatureCheckWith(const uint8_t digestSlot[32], const uint8_t r[16],

@@ -8,7 +8,7 @@
 #include "sign/crypto.h"
 #include "sign/legacy.h"
 #include "sign/signature_layout.h"
-#include "trust_keys.h"
+#include "sign/trust_key_set.h"
 
 namespace {
 
@@ -32,16 +32,24 @@ int trustLevel(rootfs::Root& root, const Package& package) {
     return legacyEraVersion(package.version) ? 1 : 2;
 }
 
-bool verifySignature(const uint8_t* digest, const uint8_t* signature, size_t length,
-                     int trustLevel) {
+SignatureForm acceptedForm(const uint8_t* digest, const uint8_t* signature, size_t length,
+                           int trustLevel, const TrustKeySet& keys) {
     if (length == LONG_FORM) {
-        const asn1::blob key{TRUST_ED25519_PUBLIC, TRUST_ED25519_PUBLIC + 32};
+        const asn1::blob key{keys.ed25519Public, keys.ed25519Public + 32};
         const asn1::blob message{digest, digest + 32};
         const asn1::blob ed25519{signature + ED25519_SIGNATURE, signature + LONG_FORM};
-        if (eddsa::verify(key, message, ed25519) != 0) return true;
+        if (eddsa::verify(key, message, ed25519) != 0) return SignatureForm::Ed25519;
     } else if (length != LEGACY_FORM) {
-        return false;
+        return SignatureForm::None;
     }
-    return trustLevel == 1 &&
-           legacySignatureCheck(digest, signature + LEGACY_R, signature + LEGACY_S);
+    if (trustLevel == 1 &&
+        legacySignatureCheck(digest, signature + LEGACY_R, signature + LEGACY_S, keys))
+        return SignatureForm::Legacy;
+    return SignatureForm::None;
+}
+
+bool verifySignature(const uint8_t* digest, const uint8_t* signature, size_t length,
+                     int trustLevel) {
+    return acceptedForm(digest, signature, length, trustLevel, builtInTrustKeys()) !=
+           SignatureForm::None;
 }

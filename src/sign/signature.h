@@ -5,6 +5,7 @@
 #include <cstdint>
 
 class Package;
+struct TrustKeySet;
 namespace rootfs {
 class Root;
 }
@@ -18,3 +19,9 @@ int trustLevel(rootfs::Root& root, const Package& package);
 // legacy form only at trust level 1).
 bool verifySignature(const uint8_t* digest, const uint8_t* signature, size_t length,
                      int trustLevel);
+
+// Which form of a signature was accepted, if any.
+enum class SignatureForm { None, Ed25519, Legacy };
+// verifySignature against a given key set, telling which form it accepted.
+SignatureForm acceptedForm(const uint8_t* digest, const uint8_t* signature, size_t length,
+                           int trustLevel, const TrustKeySet& keys);
