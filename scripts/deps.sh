@@ -1,7 +1,7 @@
 # Installs the Debian packages the build needs when they are missing.
 # Sourced by the other scripts; takes the extra package names as arguments.
 ensure_packages() {
-    local wanted="cmake ninja-build g++ pkg-config zlib1g-dev libisal-dev libssl-dev libgtest-dev $*"
+    local wanted="cmake ninja-build g++ pkg-config zlib1g-dev libisal-dev libssl-dev libgtest-dev nlohmann-json3-dev $*"
     local missing=""
     for p in $wanted; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

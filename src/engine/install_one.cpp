@@ -115,7 +115,7 @@ InstalledPackage* installOne(Installer& installer, FileManifest& manifest, Packa
     if (package->keepsImage && imageDirOut) *imageDirOut = PackageDatabase::recordDir(*package);
     // Older systems need their configuration converted on the next boot, even
     // when this package is refused.
-    if (package->name == "system" && versionMajor(package->version) <= 6)
+    if (package->name == "system" && versionMajor(package->version) <= 6 && !installer.planning)
         installer.root.truncateCreate(CONVERT_MARKER);
 
     uint32_t result =

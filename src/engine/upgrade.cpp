@@ -40,12 +40,15 @@ bool readDowngradeLimit(rootfs::Root& root, uint32_t& limit) {
 }
 
 // Only the first place that holds any package file is used.
-void discoverAll(Installer& installer, PackageFiles& files) {
+void discoverAll(Installer& installer, PackageFiles& files, const PassExtras* extras) {
     struct stat st;
     const bool ignoreDownloads = installer.root.stat(IGNORE_MARKER, &st) == 0;
     if (!ignoreDownloads) discoverPackages(installer, DOWNLOAD_DIR, files);
     if (ignoreDownloads || files.empty()) {
         discoverPackages(installer, UPLOAD_DIR, files);
+        if (extras)
+            for (const StagedUpload& upload : extras->staged)
+                discoverPackageFile(installer, upload.path, upload.name, files);
         if (files.empty()) discoverPackages(installer, STORE_DIR, files);
     }
 }
@@ -135,23 +138,42 @@ void reenable(Installer& installer, FileManifest& manifest, const std::set<std::
     enablePackages(installer, manifest, enable, 1);
 }
 
+void noteFound(const PackageFiles& files, const std::list<Package*>& candidates,
+               std::vector<FoundFile>& found) {
+    for (const auto& f : files) {
+        FoundFile entry{f->path, f->headerCopy()};
+        int rank = 0;
+        for (const Package* c : candidates) {
+            if (c == f.get()) entry.rank = rank;
+            ++rank;
+        }
+        found.push_back(std::move(entry));
+    }
+}
+
+void markInstalled(const PackageFile& file, std::vector<FoundFile>& found) {
+    for (FoundFile& entry : found)
+        if (entry.path == file.path) entry.installed = true;
+}
+
 }  // namespace
 
 std::vector<Package> upgradeFromFlash(Installer& installer, FileManifest& manifest,
-                                      uint32_t allowance, int& status) {
+                                      uint32_t allowance, int& status, PassExtras* extras) {
     status = SET_OK;
     uint32_t limit = NO_DOWNGRADE;
     if (readDowngradeLimit(installer.root, limit)) allowance |= ADMIT_OLDER;
 
     PackageFiles files;
-    discoverAll(installer, files);
+    discoverAll(installer, files, extras);
     std::list<Package*> candidates;
     for (const auto& f : files) candidates.push_back(f.get());
     resolveCandidates(installer, candidates, limit, true);
+    if (extras) noteFound(files, candidates, extras->found);
 
     const UserStates userStates = chosenStates(installer);
     const std::set<std::string> available = availableNames(installer);
-    if (!candidates.empty()) reservePostLog(installer);
+    if (!candidates.empty() && !installer.planning) reservePostLog(installer);
 
     std::vector<Package> installed;
     for (Package* candidate : candidates) {
@@ -169,6 +191,7 @@ std::vector<Package> upgradeFromFlash(Installer& installer, FileManifest& manife
         }
         if (file.keepsImage) keepImage(manifest, file, bootFlag != 0);
         installed.push_back(file.headerCopy());
+        if (extras) markInstalled(file, extras->found);
     }
 
     reenable(installer, manifest, available);

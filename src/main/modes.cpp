@@ -145,24 +145,30 @@ int runFromStdin(Installer& installer, FileManifest& manifest, const RunOptions&
     return status;
 }
 
-int runNormalPass(Installer& installer, FileManifest& manifest, const RunOptions& options) {
-    int status = SET_OK;
-    std::vector<Package> installed =
-        upgradeFromFlash(installer, manifest, options.allowance, status);
-    if (!(options.allowance & ADMIT_SAME)) {
-        int64_t bootSpare = 0, flashSpare = 0;
-        if (!estimateSpace(manifest, bootSpare, flashSpare)) {
-            if (bootSpare < 0)
-                installer.error("upgrade failed, free %d kB disk space for a %supgrade",
-                                shortfallKb(bootSpare), "kernel ");
-            if (flashSpare < 0)
-                installer.error("upgrade failed, free %d kB disk space for a %supgrade",
-                                shortfallKb(flashSpare), "");
-            manifest.cancel();
-            installed.clear();
-            status = 28;
-        }
+PassDecision decideNormalPass(Installer& installer, FileManifest& manifest, uint32_t allowance,
+                              PassExtras* extras) {
+    PassDecision pass;
+    pass.installed = upgradeFromFlash(installer, manifest, allowance, pass.status, extras);
+    if (allowance & ADMIT_SAME) return pass;
+    pass.spaceChecked = true;
+    if (!estimateSpace(manifest, pass.bootSpare, pass.flashSpare)) {
+        if (pass.bootSpare < 0)
+            installer.error("upgrade failed, free %d kB disk space for a %supgrade",
+                            shortfallKb(pass.bootSpare), "kernel ");
+        if (pass.flashSpare < 0)
+            installer.error("upgrade failed, free %d kB disk space for a %supgrade",
+                            shortfallKb(pass.flashSpare), "");
+        pass.installed.clear();
+        pass.status = 28;
     }
+    return pass;
+}
+
+int runNormalPass(Installer& installer, FileManifest& manifest, const RunOptions& options) {
+    PassDecision pass = decideNormalPass(installer, manifest, options.allowance);
+    std::vector<Package>& installed = pass.installed;
+    int status = pass.status;
+    if (status == 28) manifest.cancel();
     if (!manifest.empty() && !stagePackagesChanged(installer, manifest)) {
         manifest.cancel();
         installed.clear();

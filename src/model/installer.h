@@ -30,6 +30,10 @@ class Installer {
     // schedule sets it; append and take clear it, and so must whatever else
     // changes the state of a record.
     bool settled = false;
+    // The run only plans (the package tool's "plan"): the passes run as
+    // ever, but nothing is written outside the manifest, which is then
+    // cancelled.
+    bool planning = false;
 
     // Every known package, in load order, then what the engine appends.
     // Nothing sorts it; records join at the end (append) and leave (take).

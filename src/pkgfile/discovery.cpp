@@ -53,12 +53,16 @@ void discoverPackages(Installer& installer, const std::string& directory,
     for (const std::string& name : names) {
         if (name.empty() || name[0] == '.') continue;
         std::string path = directory + name;
-        if (!hasPackageSuffix(path)) continue;
-        auto file = std::make_unique<PackageFile>();
-        file->path = path;
-        if (readPackageFile(installer.root, path, *file))
-            list.push_back(std::move(file));
-        else
-            installer.error("broken package %s", name.c_str());
+        if (hasPackageSuffix(path)) discoverPackageFile(installer, path, name, list);
     }
+}
+
+void discoverPackageFile(Installer& installer, const std::string& path, const std::string& name,
+                         std::vector<std::unique_ptr<PackageFile>>& list) {
+    auto file = std::make_unique<PackageFile>();
+    file->path = path;
+    if (readPackageFile(installer.root, path, *file))
+        list.push_back(std::move(file));
+    else
+        installer.error("broken package %s", name.c_str());
 }

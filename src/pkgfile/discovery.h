@@ -13,3 +13,6 @@ class Installer;
 // in directory order; reports "broken package %s" for damaged ones.
 void discoverPackages(Installer& installer, const std::string& directory,
                       std::vector<std::unique_ptr<PackageFile>>& list);
+// The same for one package file at `path`, which messages call `name`.
+void discoverPackageFile(Installer& installer, const std::string& path, const std::string& name,
+                         std::vector<std::unique_ptr<PackageFile>>& list);

@@ -24,8 +24,17 @@ RunLock::~RunLock() {
 }
 
 bool RunLock::acquire() {
+    return take(O_CREAT);
+}
+
+bool RunLock::acquireIfPresent() {
+    if (take(0)) return true;
+    return fd_ < 0 && errno == ENOENT;
+}
+
+bool RunLock::take(int createFlag) {
     if (!root_.exists("/ram")) path_ = "/tmp/installer.lock";
-    fd_ = root_.open(path_, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    fd_ = root_.open(path_, O_RDWR | createFlag | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0) return false;
     wait_ = rootfs::faults::lockWaitSeconds(RUN_LOCK_WAIT_SECONDS);
     struct timespec start, now;

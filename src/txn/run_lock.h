@@ -22,12 +22,18 @@ class RunLock {
     // cannot: errno is EWOULDBLOCK when another run still held it at the
     // end of the wait.
     bool acquire();
+    // The same for a run that must not create the lock file (a plan that
+    // leaves the root as it found it): where there is none, no installer
+    // has run since the root's /ram was made, and true is returned at once.
+    bool acquireIfPresent();
     // The lock file: RUN_LOCK, or the same name in /tmp where there is no
     // /ram.
     const std::string& path() const { return path_; }
     unsigned waitSeconds() const { return wait_; }
 
   private:
+    bool take(int createFlag);
+
     rootfs::Root& root_;
     std::string path_ = RUN_LOCK;
     unsigned wait_ = 0;

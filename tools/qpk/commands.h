@@ -11,6 +11,11 @@ int buildCommand(const std::vector<std::string>& args);
 int bundleCommand(const std::vector<std::string>& args);
 int inspectCommand(const std::vector<std::string>& args);
 int keygenCommand(const std::vector<std::string>& args);
+int verifyCommand(const std::vector<std::string>& args);
+int listCommand(const std::vector<std::string>& args);
+int filesCommand(const std::vector<std::string>& args);
+int ownerCommand(const std::vector<std::string>& args);
+int planCommand(const std::vector<std::string>& args);
 
 // Exit statuses.
 constexpr int EXIT_OK = 0;
