@@ -173,7 +173,7 @@ std::vector<Package> upgradeFromFlash(Installer& installer, FileManifest& manife
 
     const UserStates userStates = chosenStates(installer);
     const std::set<std::string> available = availableNames(installer);
-    if (!candidates.empty() && !installer.planning) reservePostLog(installer);
+    if (!candidates.empty()) reservePostLog(installer);
 
     std::vector<Package> installed;
     for (Package* candidate : candidates) {

@@ -151,7 +151,10 @@ PassDecision decideNormalPass(Installer& installer, FileManifest& manifest, uint
     pass.installed = upgradeFromFlash(installer, manifest, allowance, pass.status, extras);
     if (allowance & ADMIT_SAME) return pass;
     pass.spaceChecked = true;
-    if (!estimateSpace(manifest, pass.bootSpare, pass.flashSpare)) {
+    std::vector<InPlaceWrite> unwritten;
+    if (installer.planning && installer.console.logReserved)
+        unwritten.push_back(postLogReservation());
+    if (!estimateSpace(manifest, pass.bootSpare, pass.flashSpare, unwritten)) {
         if (pass.bootSpare < 0)
             installer.error("upgrade failed, free %d kB disk space for a %supgrade",
                             shortfallKb(pass.bootSpare), "kernel ");

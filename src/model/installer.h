@@ -32,7 +32,7 @@ class Installer {
     bool settled = false;
     // The run only plans (the package tool's "plan"): the passes run as
     // ever, but nothing is written outside the manifest, which is then
-    // cancelled.
+    // cancelled; the space estimate counts what the run would have written.
     bool planning = false;
 
     // Every known package, in load order, then what the engine appends.

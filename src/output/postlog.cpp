@@ -38,7 +38,15 @@ void readOldLines(Installer& installer) {
 
 }  // namespace
 
+InPlaceWrite postLogReservation() {
+    return {POSTLOG_PATH, int64_t(RESERVED_BYTES)};
+}
+
 void reservePostLog(Installer& installer) {
+    if (installer.planning) {
+        installer.console.logReserved = true;
+        return;
+    }
     readOldLines(installer);
     {
         OutFile out(installer.root, POSTLOG_PATH);

@@ -4,5 +4,11 @@
 
 class Installer;
 
+#include "txn/space.h"
+
+// Makes room for this run's log at the start, so that a full flash cannot
+// keep it from being written. A plan only notes the reservation.
 void reservePostLog(Installer& installer);
+// What the reservation writes, for a plan's space estimate.
+InPlaceWrite postLogReservation();
 void writePostLog(Installer& installer);

@@ -103,9 +103,22 @@ bool renamesInPlace(rootfs::Root& root, NearestAncestors& ancestors, const std::
 
 }  // namespace
 
-bool estimateSpace(const FileManifest& manifest, int64_t& bootSpare, int64_t& flashSpare) {
+bool estimateSpace(const FileManifest& manifest, int64_t& bootSpare, int64_t& flashSpare,
+                   const std::vector<InPlaceWrite>& unwritten) {
     rootfs::Root& root = manifest.root();
     FsSpace accounts[2] = {FsSpace(root, "/flash/boot"), FsSpace(root, "/flash")};
+    // As if written before the accounts were read.
+    for (const InPlaceWrite& write : unwritten) {
+        struct stat old;
+        const bool oldExists = root.stat(write.path, &old) == 0;
+        for (FsSpace& account : accounts) {
+            if (!account.holds(write.path)) continue;
+            int64_t blocks = account.blocksOf(write.size);
+            if (oldExists) blocks -= account.blocksOf(old.st_size);
+            account.freeBlocks -= blocks;
+            account.initialFreeBlocks -= blocks;
+        }
+    }
     NearestAncestors ancestors(root);
     for (const auto& [targetView, entry] : manifest.entries()) {
         if (entry.kind == EntryKind::Symlink) continue;

@@ -15,6 +15,8 @@
 #include "json_output.h"
 #include "main/modes.h"
 #include "pdb/database.h"
+#include "plan_report.h"
+#include "platform/platform.h"
 #include "root_database.h"
 #include "txn/manifest.h"
 #include "txn/run_lock.h"
@@ -35,13 +37,6 @@ const char* const PLAN_USAGE =
     "-down and --reinstall act as for the installer. The exit status is the one\n"
     "the installer would end with (0, 28 when the changes do not fit, else the\n"
     "install set's); 2 for a bad command line.\n";
-
-struct PlanLine {
-    bool json = false;
-    std::string root;
-    uint32_t allowance = 0;
-    std::vector<std::string> packages;
-};
 
 // What a record was before the pass.
 struct RecordState {
@@ -114,7 +109,6 @@ class PlanReport {
 
     Json json(const FileManifest& manifest, const std::map<std::string, RecordState>& before,
               const std::set<std::string>& uploadTargets) const;
-    void text(const Json& report, std::ostream& out) const;
 
   private:
     std::string shownPath(const std::string& path) const {
@@ -214,7 +208,9 @@ Json PlanReport::json(const FileManifest& manifest,
     return report;
 }
 
-void PlanReport::text(const Json& report, std::ostream& out) const {
+}  // namespace
+
+void printPlanText(const Json& report, std::ostream& out) {
     auto str = [](const Json& j) { return j.is_string() ? j.get<std::string>() : std::string(); };
     out << "messages:\n";
     for (const Json& m : report["messages"]) out << "  " << str(m) << "\n";
@@ -262,6 +258,8 @@ void PlanReport::text(const Json& report, std::ostream& out) const {
         << " (exit status " << status << ")\n";
 }
 
+namespace {
+
 bool readPlanLine(const std::vector<std::string>& argv, PlanLine& line, int& status) {
     Arguments args(argv);
     while (args.more()) {
@@ -294,9 +292,12 @@ bool readPlanLine(const std::vector<std::string>& argv, PlanLine& line, int& sta
     return true;
 }
 
-int plan(const PlanLine& line, std::FILE* screen) {
+}  // namespace
+
+int planOnRoot(const PlanLine& line, std::FILE* screen, Json& document) {
     RootContext installer(screen);
     installer.planning = true;
+    installer.flagged = nv::VelmoraMode::load().flagged;
     if (!installer.root.setDirectory(line.root)) {
         reportError("plan", line.root + ": " + std::strerror(errno));
         return EXIT_FAILED;
@@ -328,16 +329,10 @@ int plan(const PlanLine& line, std::FILE* screen) {
     applySchedule(installer, manifest, 1);
     const PassDecision pass = decideNormalPass(installer, manifest, line.allowance, &extras);
     const PlanReport report(installer, pass, extras, givenPaths);
-    const Json document = report.json(manifest, before, uploadTargets);
+    document = report.json(manifest, before, uploadTargets);
     manifest.cancel();
-    if (line.json)
-        printJson(document, std::cout);
-    else
-        report.text(document, std::cout);
     return pass.status;
 }
-
-}  // namespace
 
 int planCommand(const std::vector<std::string>& argv) {
     PlanLine line;
@@ -353,9 +348,15 @@ int planCommand(const std::vector<std::string>& argv) {
         reportError("plan", std::strerror(errno));
         return EXIT_FAILED;
     }
-    const int planStatus = plan(line, screen);
+    Json document;
+    const int planStatus = planOnRoot(line, screen, document);
     std::fclose(screen);
     std::free(drawn);
+    if (document.is_null()) return planStatus;  // reported
+    if (line.json)
+        printJson(document, std::cout);
+    else
+        printPlanText(document, std::cout);
     return planStatus;
 }
 
