@@ -2,6 +2,7 @@
 // exit status.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ int listCommand(const std::vector<std::string>& args);
 int filesCommand(const std::vector<std::string>& args);
 int ownerCommand(const std::vector<std::string>& args);
 int planCommand(const std::vector<std::string>& args);
+
+// The body of "inspect" on a file's bytes, for the fuzz target as well.
+int inspectData(const std::string& data, bool json, std::ostream& out);
 
 // Exit statuses.
 constexpr int EXIT_OK = 0;
