@@ -121,6 +121,26 @@ void checkUntouched() {
     }
 }
 
+std::string treeSnapshot() {
+    std::vector<std::string> lines;
+    std::error_code ec;
+    for (auto it = stdfs::recursive_directory_iterator(rootPath(), ec);
+         !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string inside = it->path().string().substr(rootPath().size());
+        const stdfs::file_status st = it->symlink_status(ec);
+        std::string line = inside + " " + std::to_string(int(st.type())) + " " +
+                           std::to_string(int(st.permissions()));
+        if (st.type() == stdfs::file_type::regular) line += " " + hostRead(inside);
+        if (st.type() == stdfs::file_type::symlink)
+            line += " -> " + stdfs::read_symlink(it->path(), ec).string();
+        lines.push_back(std::move(line));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (const std::string& line : lines) out += line + "\n";
+    return out;
+}
+
 bool sameManifestFile(const FileManifest& a, const FileManifest& b) {
     auto kind = [](EntryKind k) { return k == EntryKind::StagedFile ? EntryKind::Move : k; };
     auto same = [&kind](const EntryTable::Item& x, const EntryTable::Item& y) {

@@ -28,6 +28,10 @@ void writeFuzzRecords(const char* const files[], size_t count, const uint8_t* da
 // top of the root outside /flash, /ram, /rw and /tmp.
 void plantSentinels();
 void checkUntouched();
+// Every path below the scratch root with its kind, mode, size and, for a
+// file, its bytes or, for a link, its text: two equal snapshots mean nothing
+// changed.
+std::string treeSnapshot();
 // True when two manifests hold the same entries as the manifest file shows
 // them (a staged file is written as a move).
 bool sameManifestFile(const FileManifest& a, const FileManifest& b);

@@ -143,6 +143,7 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < packages.size(); ++i) {
         put(out + "/package_stream", "seed" + std::to_string(i), packages[i]);
         put(out + "/discovery", "seed" + std::to_string(i), packages[i]);
+        put(out + "/qpk_package", "seed" + std::to_string(i), packages[i]);
         packages[i] = markedForResigning(packages[i]);
         put(out + "/package_stream", "resigned" + std::to_string(i), packages[i]);
     }
@@ -165,6 +166,12 @@ int main(int argc, char** argv) {
                      record(6, "auto\n") + record(8, packages[2]) + record(10, "disable now\n") +
                      record(12, "x\n") + record(13, "1 2\n");
     put(out + "/database", "seed0", db);
+    // The package tool's queries: [layout] then the database's records (even)
+    // or the normal pass's tree (odd).
+    put(out + "/qpk_queries", "seed0", std::string(1, '\0') + db);
+    put(out + "/qpk_queries", "seed1",
+        std::string(1, '\1') + record(0, packages[0]) + record(1, packages[2]) +
+            record(5, "117466624 900\n") + record(9, "flash/bin/tool\netc/tool.conf\n"));
     // Loaded for a commit (odd length) and for a cancel (even length).
     put(out + "/manifest_load", "seed0",
         "M /flash/a /ram/tmpAAAAAA\nU /flash/b\nL /flash/c /flash/a\nM /flash/d /ram/x y\n");

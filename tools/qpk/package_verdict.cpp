@@ -55,7 +55,44 @@ bool verifyOne(PackageReader& reader, rootfs::Root& host, const TrustKeySet& key
     return true;
 }
 
+const char* formName(SignatureForm form) {
+    switch (form) {
+        case SignatureForm::Ed25519:
+            return "ed25519";
+        case SignatureForm::Legacy:
+            return "legacy";
+        default:
+            return nullptr;
+    }
+}
+
+Json formJson(SignatureForm form) {
+    const char* name = formName(form);
+    return name ? Json(name) : Json(nullptr);
+}
+
 }  // namespace
+
+Json verdictJson(const std::string& path, const PackageFileVerdict& verdict) {
+    Json file;
+    file["path"] = path;
+    file["verdict"] = verdict.accepted ? "ok" : "rejected";
+    file["form"] = formJson(verdict.form);
+    file["reason"] = verdict.accepted ? Json(nullptr) : Json(verdict.reason);
+    file["bundle"] = verdict.bundle;
+    Json packages = Json::array();
+    for (const SignedPackageVerdict& one : verdict.packages) {
+        Json p;
+        p["name"] = one.name;
+        p["version"] = one.version;
+        p["trust_level"] = one.trustLevel;
+        p["form"] = formJson(one.form);
+        p["reason"] = one.reason.empty() ? Json(nullptr) : Json(one.reason);
+        packages.push_back(std::move(p));
+    }
+    file["packages"] = std::move(packages);
+    return file;
+}
 
 PackageFileVerdict verifyPackageData(const std::string& data, rootfs::Root& host,
                                      const TrustKeySet& keys) {

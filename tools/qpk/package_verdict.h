@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "json_output.h"
 #include "sign/signature.h"
 
 struct TrustKeySet;
@@ -36,5 +37,8 @@ struct PackageFileVerdict {
 // marker that forbids the legacy form) as it does for the installer.
 PackageFileVerdict verifyPackageData(const std::string& data, rootfs::Root& host,
                                      const TrustKeySet& keys);
+
+// One file's entry of "verify --json".
+Json verdictJson(const std::string& path, const PackageFileVerdict& verdict);
 
 }  // namespace qpk

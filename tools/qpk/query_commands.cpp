@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "json_output.h"
 #include "pdb/database.h"
+#include "query_reports.h"
 #include "root_database.h"
 
 namespace qpk {
@@ -75,6 +76,8 @@ std::string utcText(uint32_t t) {
     return text;
 }
 
+}  // namespace
+
 Json packageJson(const InstalledPackage& p) {
     Json j;
     j["name"] = p.name;
@@ -90,7 +93,52 @@ Json packageJson(const InstalledPackage& p) {
     return j;
 }
 
-}  // namespace
+Json listJson(const Installer& installer) {
+    Json packages = Json::array();
+    for (const auto& p : installer.packages()) packages.push_back(packageJson(*p));
+    Json document;
+    document["packages"] = std::move(packages);
+    return document;
+}
+
+std::vector<std::string> sortedFiles(const InstalledPackage& p) {
+    std::vector<std::string> paths(p.files.begin(), p.files.end());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+Json filesJson(const InstalledPackage& p) {
+    Json document;
+    document["name"] = p.name;
+    document["version"] = versionText(p.version);
+    document["files"] = sortedFiles(p);
+    return document;
+}
+
+std::vector<std::string> ownersOf(const Installer& installer, const std::string& path) {
+    std::vector<std::string> owners;
+    // Named the way a record's file list names it.
+    const std::string target = installedFilePath(path);
+    if (!target.empty())
+        for (const auto& p : installer.packages())
+            if (p->files.contains(target)) owners.push_back(p->name);
+    return owners;
+}
+
+Json ownerJson(const Installer& installer, const std::vector<std::string>& paths) {
+    Json answers = Json::array();
+    for (const std::string& path : paths) {
+        const std::string target = installedFilePath(path);
+        Json answer;
+        answer["path"] = path;
+        answer["file"] = target.empty() ? Json() : Json(target);
+        answer["owners"] = ownersOf(installer, path);
+        answers.push_back(std::move(answer));
+    }
+    Json document;
+    document["paths"] = std::move(answers);
+    return document;
+}
 
 int listCommand(const std::vector<std::string>& argv) {
     QueryLine line;
@@ -107,11 +155,7 @@ int listCommand(const std::vector<std::string>& argv) {
         return EXIT_FAILED;
     }
     if (line.json) {
-        Json packages = Json::array();
-        for (const auto& p : installer.packages()) packages.push_back(packageJson(*p));
-        Json document;
-        document["packages"] = std::move(packages);
-        printJson(document, std::cout);
+        printJson(listJson(installer), std::cout);
         return EXIT_OK;
     }
     char row[256];
@@ -152,17 +196,10 @@ int filesCommand(const std::vector<std::string>& argv) {
         reportError("files", "no package " + name + " is installed");
         return EXIT_FAILED;
     }
-    std::vector<std::string> paths(p->files.begin(), p->files.end());
-    std::sort(paths.begin(), paths.end());
-    if (line.json) {
-        Json document;
-        document["name"] = p->name;
-        document["version"] = versionText(p->version);
-        document["files"] = paths;
-        printJson(document, std::cout);
-    } else {
-        for (const std::string& path : paths) std::cout << path << "\n";
-    }
+    if (line.json)
+        printJson(filesJson(*p), std::cout);
+    else
+        for (const std::string& path : sortedFiles(*p)) std::cout << path << "\n";
     return EXIT_OK;
 }
 
@@ -181,32 +218,15 @@ int ownerCommand(const std::vector<std::string>& argv) {
         return EXIT_FAILED;
     }
     bool allOwned = true;
-    Json answers = Json::array();
     for (const std::string& path : line.operands) {
-        // Named the way a record's file list names it.
-        const std::string target = installedFilePath(path);
-        std::vector<std::string> owners;
-        if (!target.empty())
-            for (const auto& p : installer.packages())
-                if (p->files.contains(target)) owners.push_back(p->name);
+        const std::vector<std::string> owners = ownersOf(installer, path);
         allOwned = allOwned && !owners.empty();
-        if (line.json) {
-            Json answer;
-            answer["path"] = path;
-            answer["file"] = target.empty() ? Json() : Json(target);
-            answer["owners"] = owners;
-            answers.push_back(std::move(answer));
-            continue;
-        }
+        if (line.json) continue;
         std::string text;
         for (const std::string& owner : owners) text += (text.empty() ? "" : ", ") + owner;
         std::cout << path << ": " << (owners.empty() ? "not owned" : text) << "\n";
     }
-    if (line.json) {
-        Json document;
-        document["paths"] = std::move(answers);
-        printJson(document, std::cout);
-    }
+    if (line.json) printJson(ownerJson(installer, line.operands), std::cout);
     return allOwned ? EXIT_OK : EXIT_FAILED;
 }
 
