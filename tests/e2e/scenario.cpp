@@ -12,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -132,11 +134,30 @@ std::string withoutProgress(std::string out) {
     return out;
 }
 
+// The lines the installer printed, without the progress line: its redraws,
+// its erasing before a message, and its drawing again after one.
+std::vector<std::string> printedLines(const std::string& out) {
+    std::string text = withoutProgress(out);
+    const std::string erase = "\r" + std::string(79, ' ') + "\r";
+    for (size_t at; (at = text.find(erase)) != NONE;) text.erase(at, erase.size());
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("installing ") && line.find(']') != NONE)
+            line.erase(0, line.find(']') + 1);
+        if (!line.empty() && line != "Resuming upgrade...") lines.push_back(line);
+    }
+    return lines;
+}
+
 // One run of a scenario from a fresh root, as root or nobody.
 struct Execution {
     const Scenario& s_;
     bool nobody_;
     std::string who_;
+    // Before each normal pass the package tool's plan runs on the same root;
+    // it must leave the root as it was and agree with the pass.
+    bool planFirst_ = false;
     TempRoot root_{};
     std::vector<std::string> mounts_{};
     std::map<std::string, std::string> blobs_{};
@@ -272,14 +293,87 @@ struct Execution {
             giveTreeTo(root_.path(), NOBODY_UID);
             options.runAsUser = NOBODY_UID;
         }
+        std::optional<PlanResult> plan;
+        if (planFirst_ && !qpk && isNormalPass(args, options)) plan = runPlan(d, args, options);
         before_ = tree::snapshot(root_.path());
         last_ = runProgram(qpk ? QPK_BINARY : INSTALLER_BINARY, args, options);
+        if (plan) comparePlan(d, *plan, args);
         if (!s_.exactProgress) last_.out = withoutProgress(last_.out);
         if (last_.status == 126 || last_.status == 127)
             return fail(d, "the installer could not be started");
         lastRun_ = &d;
         stated_.clear();
         return true;
+    }
+
+    // A pass of the installer over flash: every word one it knows, and not
+    // the emulated board, where it does nothing.
+    static bool isNormalPass(const std::vector<std::string>& args,
+                             const RunOptionsForTest& options) {
+        static const std::set<std::string> PASS = {"-q", "-down",   "--reinstall", "--safe",
+                                                   "-b", "--force", "--noupgrade", "-i"};
+        if (!options.stdinData.empty()) return false;
+        auto board = options.env.find("board");
+        if (board != options.env.end() && board->second == "qemu_p9") return false;
+        for (size_t k = 0; k < args.size(); ++k) {
+            if (args[k] == "-r" && k + 1 < args.size())
+                ++k;
+            else if (!PASS.count(args[k]))
+                return false;
+        }
+        return true;
+    }
+
+    struct PlanResult {
+        int status = -1;
+        std::vector<std::string> installed;
+        std::vector<std::string> messages;
+    };
+
+    std::optional<PlanResult> runPlan(const Directive& d, const std::vector<std::string>& args,
+                                      const RunOptionsForTest& options) {
+        std::vector<std::string> planArgs = {"plan", "--json", "-r", root_.path()};
+        for (const std::string& word : args)
+            if (word == "-down" || word == "--reinstall") planArgs.push_back(word);
+        RunOptionsForTest planOptions;
+        planOptions.env = options.env;
+        const tree::Snapshot before = tree::snapshot(root_.path());
+        const RunResult run = runProgram(QPK_BINARY, planArgs, planOptions);
+        const std::string changed = tree::differences(before, tree::snapshot(root_.path()));
+        if (!changed.empty()) fail(d, "the plan changed the root:\n" + changed);
+        const auto report = nlohmann::json::parse(run.out, nullptr, false);
+        if (report.is_discarded() || !report.is_object()) {
+            fail(d, "the plan printed no report (status " + std::to_string(run.status) +
+                        "): " + run.err);
+            return std::nullopt;
+        }
+        PlanResult plan;
+        plan.status = run.status;
+        for (const auto& p : report["installed"]) plan.installed.push_back(p.get<std::string>());
+        for (const auto& m : report["messages"]) plan.messages.push_back(m.get<std::string>());
+        return plan;
+    }
+
+    // The exit status (the space verdict among them), and what the
+    // installer prints: its messages, then what it installed, in order. A
+    // failure that only the apply step meets (a link or a move that the file
+    // system refuses) is beyond what a plan can know.
+    void comparePlan(const Directive& d, const PlanResult& plan,
+                     const std::vector<std::string>& args) {
+        const std::vector<std::string> printed = printedLines(last_.out);
+        const bool refused = std::any_of(printed.begin(), printed.end(), [](const std::string& l) {
+            return l.starts_with("ERROR: upgrade failed, free ");
+        });
+        if (plan.status == 0 && last_.status != 0 && !refused) return;
+        if (plan.status != last_.status)
+            fail(d, "the plan said exit status " + std::to_string(plan.status) +
+                        ", the installer ended with " + std::to_string(last_.status));
+        // Quiet, the installer prints nothing to compare with.
+        if (std::find(args.begin(), args.end(), "-q") != args.end()) return;
+        std::vector<std::string> predicted = plan.messages;
+        for (const std::string& p : plan.installed) predicted.push_back("installed " + p);
+        same(d, "the plan's messages and installs against the installer's output",
+             testing::PrintToString(printed), testing::PrintToString(predicted));
     }
 
     // Results that the scenario did not state must be the defaults: status
@@ -410,6 +504,15 @@ bool parseScenarioText(const std::string& path, const std::string& text, Scenari
             out.directives.push_back(std::move(d));
     }
     return true;
+}
+
+void checkPlanAgreement(const Scenario& s) {
+    const bool root = ::geteuid() == 0;
+    if (!root && (s.requiresRoot || rootRequired()))
+        return skipOrFail(s.path + " needs root (a tmpfs, a chroot or the run as nobody)");
+    Execution run{s, false, "with a plan before each pass"};
+    run.planFirst_ = true;
+    run.run();
 }
 
 void checkScenario(const Scenario& s) {

@@ -79,5 +79,10 @@ bool parseScenarioText(const std::string& path, const std::string& text, Scenari
 // Runs the scenario as a test, reporting each mismatch at its scenario line.
 // Skips what needs root when not root (see rootRequired()).
 void checkScenario(const Scenario& s);
+// Runs the scenario with the package tool's plan before each normal pass of
+// the installer: the plan must leave the root as it was and agree with the
+// pass on what is installed, in what order, with which messages, and on the
+// exit status (the space verdict among them).
+void checkPlanAgreement(const Scenario& s);
 
 }  // namespace scenario
