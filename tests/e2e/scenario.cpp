@@ -1,5 +1,6 @@
 #include "e2e/scenario.h"
 
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -36,9 +37,9 @@ constexpr size_t NONE = std::string::npos;
 const std::map<std::string, size_t> WORDS = {
     {"requires", 1}, {"progress", 1}, {"bare", 0}, {"tmpfs", 2}, {"package", 1}, {"offer", 1},
     {"place", 2}, {"record", 3}, {"file", 1}, {"dir", 1}, {"chmod", 2}, {"symlink", 2},
-    {"remove", 1}, {"move", 2}, {"run", 1}, {"status", 1}, {"stdout", 0}, {"stderr", 0},
+    {"remove", 1}, {"move", 2}, {"touch", 2}, {"run", 1}, {"status", 1}, {"stdout", 0}, {"stderr", 0},
     {"stdout-has", 1}, {"stdout-lacks", 1}, {"stderr-has", 1}, {"expect-file", 1},
-    {"expect-same", 2}, {"expect-absent", 1}, {"expect-link", 2}, {"expect-mode", 2},
+    {"expect-same", 2}, {"expect-same-file", 2}, {"expect-absent", 1}, {"expect-link", 2}, {"expect-mode", 2},
     {"expect-tree", 1}, {"expect-match", 1}, {"expect-unchanged", 0}};
 // clang-format on
 const std::set<std::string> TEXT = {"file",        "stdout",      "stderr",
@@ -242,6 +243,10 @@ struct Execution {
             stdfs::remove_all(host(w[0]), ec);
         } else if (k == "move") {
             stdfs::rename(host(w[0]), host(w[1]), ec);
+        } else if (k == "touch") {
+            const timespec times[2] = {{std::stol(w[1]), 0}, {std::stol(w[1]), 0}};
+            if (::utimensat(AT_FDCWD, host(w[0]).c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+                return fail(d, "cannot touch " + w[0] + ": " + std::strerror(errno));
         } else if (k == "run") {
             return execute(d);
         } else if (!lastRun_ && (!k.starts_with("expect-") || k == "expect-unchanged")) {
@@ -449,6 +454,12 @@ struct Execution {
         } else if (k == "expect-same") {
             const std::string* bytes = blob(d, d.words[1]);
             if (bytes && content != *bytes) fail(d, path + " differs from package " + d.words[1]);
+        } else if (k == "expect-same-file") {
+            const std::string other = tree::describe(host(d.words[1]));
+            if (!other.starts_with("file "))
+                fail(d, d.words[1] + " is not a regular file");
+            else if (content != other.substr(other.find(' ', 5) + 1))
+                fail(d, path + " and " + d.words[1] + " differ");
         } else {
             same(d, path, d.text, content);
         }

@@ -17,6 +17,7 @@
 //                                 "version", empty "deps" and "files" listing PATHs
 //   file PATH [TEXT | <<MARK]     a file in the root
 //   dir PATH / symlink PATH TEXT / remove PATH / move PATH NEWPATH / chmod PATH OCTAL
+//   touch PATH SECONDS            set PATH's access and modification times
 //   run [qpk] [chroot] [env K=V]... [stdin=BLOB] -- ARGS...
 //                                 run the installer, or with "qpk" the package
 //                                 tool (ROOT, ROOT/PATH = the root's path on the
@@ -31,6 +32,7 @@
 //                                 apart from the PATHs and what lies below
 //   expect-file PATH [TEXT | <<MARK]
 //   expect-same PATH BLOB         the file holds exactly the built package
+//   expect-same-file PATH PATH    the two files hold the same bytes
 //   expect-absent PATH...
 //   expect-link PATH TEXT
 //   expect-mode PATH OCTAL

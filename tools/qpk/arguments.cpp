@@ -2,7 +2,10 @@
 #include "arguments.h"
 
 #include <cerrno>
+#include <charconv>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -152,6 +155,7 @@ bool isHeaderOption(Arguments& args, std::string& name, Version& version, uint32
         if (parseVersionOption(value, version, error)) seen.haveVersion = true;
     } else if (args.isOption("--build-time", value)) {
         readNumber(value, "build time", buildTime, error);
+        seen.haveBuildTime = true;
     } else if (args.isOption("--flags", value)) {
         readNumber(value, "flags", flags, error);
     } else if (args.isOption("--arch", value)) {
@@ -169,6 +173,26 @@ std::string headerOptionsError(const HeaderOptions& seen, const std::string& nam
     if (!validName(name)) return std::string(what) + " name must have 1 to 16 characters";
     if (!seen.haveVersion) return "no version (--version V)";
     return std::string();
+}
+
+bool defaultBuildTime(uint32_t& buildTime, std::string& error) {
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    if (epoch == nullptr) {
+        buildTime = uint32_t(std::time(nullptr));
+        return true;
+    }
+    // Decimal only, whatever its leading zeros; no sign, blanks or 0x.
+    const std::string text = epoch;
+    uint64_t seconds = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, problem] = std::from_chars(text.data(), end, seconds, 10);
+    if (problem != std::errc() || stop != end || seconds > 0xFFFFFFFFu) {
+        error = "malformed SOURCE_DATE_EPOCH \"" + text +
+                "\" (decimal seconds since the epoch, at most 4294967295)";
+        return false;
+    }
+    buildTime = uint32_t(seconds);
+    return true;
 }
 
 std::string hexText(const uint8_t* bytes, size_t n) {

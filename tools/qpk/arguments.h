@@ -48,6 +48,7 @@ struct HeaderOptions {
     std::string output;
     bool haveName = false;
     bool haveVersion = false;
+    bool haveBuildTime = false;
 };
 // The current argument is one of the shared options: consumes it into
 // `recipe` and `seen`. A bad value sets `error` (and still returns true).
@@ -63,6 +64,10 @@ bool isHeaderOption(Arguments& args, Recipe& recipe, HeaderOptions& seen, std::s
 // "bundle" as `what`); empty when all is well.
 std::string headerOptionsError(const HeaderOptions& seen, const std::string& name,
                                const char* what);
+// The build time when --build-time is not given: SOURCE_DATE_EPOCH (decimal
+// seconds) when set, else the current time. False with a message when the
+// variable is malformed.
+bool defaultBuildTime(uint32_t& buildTime, std::string& error);
 
 // Lower-case hexadecimal text of `n` bytes.
 std::string hexText(const uint8_t* bytes, size_t n);

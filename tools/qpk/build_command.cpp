@@ -1,5 +1,4 @@
 // "qpk build": a package from a directory tree.
-#include <ctime>
 #include <iostream>
 
 #include "arguments.h"
@@ -17,7 +16,8 @@ const char* const BUILD_USAGE =
     "  -o FILE                   the package file to write\n"
     "  --name NAME               package name, at most 16 characters\n"
     "  --version V               e.g. 7.1beta3, 6.40.1, 6.40, 7.1rc\n"
-    "  --build-time T            seconds since the epoch (default: now)\n"
+    "  --build-time T            seconds since the epoch (default: SOURCE_DATE_EPOCH\n"
+    "                            when set, else now)\n"
     "  --flags F                 header flags (1: boot image, 2: no meta files)\n"
     "  --arch A                  architecture name\n"
     "  --note TEXT               note text\n"
@@ -31,7 +31,8 @@ const char* const BUILD_USAGE =
     "  --legacy-key KEYFILE      the legacy-secret of another key file\n"
     "  --cpu-class PATH=N        the file PATH needs processor class N\n"
     "Without --key and --legacy-key the package is unsigned, and the installer\n"
-    "rejects it.\n";
+    "rejects it. Files go in in path order with only their mode bits and\n"
+    "contents, so the same tree, options, keys and build time give the same file.\n";
 
 std::string withoutLeadingSlash(const std::string& path) {
     size_t start = 0;
@@ -88,7 +89,6 @@ int buildCommand(const std::vector<std::string>& argv) {
     const char* const NAME = "build";
     Arguments args(argv);
     PackageRecipe recipe;
-    recipe.buildTime = uint32_t(std::time(nullptr));
     std::string dir, value, error;
     HeaderOptions seen;
     std::vector<std::string> keyFiles, legacyKeyFiles, cpuClasses;
@@ -132,6 +132,7 @@ int buildCommand(const std::vector<std::string>& argv) {
     }
     if (error.empty()) error = args.error();
     if (error.empty()) error = headerOptionsError(seen, recipe.name, "package");
+    if (error.empty() && !seen.haveBuildTime) defaultBuildTime(recipe.buildTime, error);
     if (error.empty() && dir.empty()) error = "no directory given";
     if (!error.empty()) {
         reportError(NAME, error);

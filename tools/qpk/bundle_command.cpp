@@ -1,5 +1,4 @@
 // "qpk bundle": packages joined into one bundle file.
-#include <ctime>
 #include <iostream>
 
 #include "arguments.h"
@@ -17,12 +16,14 @@ const char* const BUNDLE_USAGE =
     "  -o FILE                   the bundle file to write\n"
     "  --name NAME               bundle name, at most 16 characters\n"
     "  --version V               e.g. 7.1beta3\n"
-    "  --build-time T            seconds since the epoch (default: now)\n"
+    "  --build-time T            seconds since the epoch (default: SOURCE_DATE_EPOCH\n"
+    "                            when set, else now)\n"
     "  --flags F                 header flags\n"
     "  --arch A                  architecture name (a part after the members)\n"
     "  --default-disabled NAME   a member that installs disabled (repeatable)\n"
     "  --keep-image PAYLOADFILE  keep the bundle whole as its image (part 21); required,\n"
-    "                            since the installer loads a bundle's members from it\n";
+    "                            since the installer loads a bundle's members from it\n"
+    "The same members, options and build time give the same file.\n";
 
 uint32_t littleEndian32(const std::string& bytes, size_t at) {
     uint32_t v = 0;
@@ -36,7 +37,6 @@ int bundleCommand(const std::vector<std::string>& argv) {
     const char* const NAME = "bundle";
     Arguments args(argv);
     BundleRecipe recipe;
-    recipe.buildTime = uint32_t(std::time(nullptr));
     std::string value, error;
     HeaderOptions seen;
     std::vector<std::string> memberPaths;
@@ -60,6 +60,7 @@ int bundleCommand(const std::vector<std::string>& argv) {
     }
     if (error.empty()) error = args.error();
     if (error.empty()) error = headerOptionsError(seen, recipe.name, "bundle");
+    if (error.empty() && !seen.haveBuildTime) defaultBuildTime(recipe.buildTime, error);
     if (error.empty() && memberPaths.empty()) error = "no member packages given";
     // The installer refuses a bundle that keeps no image.
     if (error.empty() && !keepImageFile) error = "a bundle needs --keep-image";

@@ -5,11 +5,18 @@
 // s with e + s·(±x) = ±k (mod L) makes u(e·B + s·Y) = u(R). The signs are
 // not known without the point's v, so the candidates are tried against the
 // verifier itself.
+//
+// k is derived, not drawn: HMAC-SHA512 keyed with x over the digest slot and
+// an attempt counter, reduced modulo L. The same key and digest then give the
+// same signature (reproducible packages), and different digests get
+// unrelated k's.
 #include "qpk/lib/legacy_signer.h"
 
 #include <openssl/bn.h>
-#include <openssl/rand.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
 
+#include <cstring>
 #include <memory>
 
 #include "qpk/lib/signer.h"
@@ -38,6 +45,25 @@ Bn fromLittleEndian(const uint8_t bytes[32]) {
 
 bool toLittleEndian(const BIGNUM* n, uint8_t out[32]) {
     return BN_bn2lebinpad(n, out, 32) == 32;
+}
+
+// The nonce for `attempt`: HMAC-SHA512(x, label || digest slot || attempt)
+// modulo L (the 512-bit value makes the reduction's bias negligible).
+bool deriveNonce(const uint8_t scalar[32], const uint8_t digest[32], uint8_t attempt,
+                 const BIGNUM* order, BN_CTX* ctx, BIGNUM* k) {
+    static const char LABEL[] = "qpk legacy nonce";
+    uint8_t message[sizeof LABEL + 32 + 1];
+    std::memcpy(message, LABEL, sizeof LABEL);
+    std::memcpy(message + sizeof LABEL, digest, 32);
+    message[sizeof message - 1] = attempt;
+    uint8_t mac[64];
+    size_t length = 0;
+    const bool ok = EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA512", nullptr, scalar, 32, message,
+                              sizeof message, mac, sizeof mac, &length) != nullptr &&
+                    length == sizeof mac;
+    Bn wide(ok ? BN_bin2bn(mac, int(sizeof mac), nullptr) : nullptr);
+    OPENSSL_cleanse(mac, sizeof mac);
+    return wide && BN_nnmod(k, wide.get(), order, ctx);
 }
 
 // e as the verifier derives it from the digest and r.
@@ -72,12 +98,14 @@ bool legacySign(const uint8_t scalar[32], const uint8_t digest[32], uint8_t r[16
     uint8_t publicKey[32];
     legacyPublicKey(scalar, publicKey);
 
-    // A fresh k per attempt; the retry only covers a k whose point hashes to
-    // an r that no candidate completes, which the verifier would reveal.
-    for (int attempt = 0; attempt < 4; ++attempt) {
+    // A new k per attempt; the retry covers a zero k and a k whose point
+    // hashes to an r that no candidate completes, which the verifier would
+    // reveal.
+    for (uint8_t attempt = 0; attempt < 4; ++attempt) {
         Bn k(BN_new()), e, candidate(BN_new()), t(BN_new());
-        if (!k || !candidate || !t || !BN_priv_rand_range(k.get(), order.get())) {
-            error = "random number generator failed";
+        if (!k || !candidate || !t ||
+            !deriveNonce(scalar, digest, attempt, order.get(), ctx.get(), k.get())) {
+            error = "cannot derive the signing nonce";
             return false;
         }
         if (BN_is_zero(k.get())) continue;
