@@ -202,10 +202,21 @@ void printHeader(std::ostream& out, const Package& p, const char* kind) {
 // The file records of the files part, inflated through the reader so that
 // they are digested as the installer digests them. False when the stream
 // ends inside a record's name or contents.
+// A hostile stream inflates to a thousand times its size: past these the
+// records are counted, not listed, so that the report stays in bounds.
+constexpr size_t LISTED_RECORDS_MAX = 250000;
+constexpr size_t LISTED_NAME_BYTES_MAX = 8 << 20;
+
 bool listFiles(std::ostream& out, Json& package, PackageReader& reader) {
-    // Both keys first: adding a key may move the others.
+    // Every key first: adding a key may move the others.
     package["files_complete"] = false;
+    package["files_not_listed"] = 0;
     Json& list = package["files"] = Json::array();
+    size_t listedBytes = 0, unlisted = 0;
+    auto finish = [&] {
+        package["files_not_listed"] = unlisted;
+        if (unlisted) out << "    (" << unlisted << " more file records not listed)\n";
+    };
     InflateStreamBuffer inflater(reader.rdbuf());
     std::istream files(&inflater);
     char scratch[16384];
@@ -214,6 +225,7 @@ bool listFiles(std::ostream& out, Json& package, PackageReader& reader) {
     for (;;) {
         unsigned char record[30];
         if (!files.read(reinterpret_cast<char*>(record), sizeof record)) {
+            finish();
             if (files.gcount() != 0) out << "    (the stream ends inside a file record)\n";
             package["files_complete"] = inflater.complete();
             return true;
@@ -223,16 +235,23 @@ bool listFiles(std::ostream& out, Json& package, PackageReader& reader) {
         const uint32_t size = le32(record + 24);
         std::string name(le16(record + 28), '\0');
         if (!files.read(name.data(), std::streamsize(name.size()))) {
+            finish();
             out << "    broken: the stream ends inside a file name\n";
             return false;
         }
         for (uint32_t left = size; left > 0;) {
             const size_t piece = std::min<size_t>(left, sizeof scratch);
             if (!files.read(scratch, std::streamsize(piece))) {
+                finish();
                 out << "    broken: the stream ends inside " << name << "\n";
                 return false;
             }
             left -= uint32_t(piece);
+        }
+        listedBytes += name.size();
+        if (list.size() >= LISTED_RECORDS_MAX || listedBytes > LISTED_NAME_BYTES_MAX) {
+            ++unlisted;
+            continue;
         }
         list.push_back({{"mode", mode}, {"cpu_class", cpuClass}, {"size", size}, {"name", name}});
         std::snprintf(line, sizeof line, "    %06o  cpu %3u  %10u  ", mode, cpuClass, size);
@@ -381,8 +400,10 @@ int inspectData(const std::string& data, bool json, std::ostream& output) {
                 }
                 break;
             case PART_ARCHITECTURE: {
-                std::string arch(reader.partLength(), '\0');
+                // The part's length field may claim more than the file holds.
+                std::string arch(std::min<size_t>(reader.partLength(), data.size()), '\0');
                 reader.read(arch.data(), std::streamsize(arch.size()));
+                arch.resize(size_t(reader.gcount()));
                 out << "architecture: " << arch << "\n";
                 doc["architecture"] = arch;
                 break;

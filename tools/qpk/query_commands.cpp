@@ -78,7 +78,7 @@ std::string utcText(uint32_t t) {
 
 }  // namespace
 
-Json packageJson(const InstalledPackage& p) {
+Json packageJson(Installer& installer, const InstalledPackage& p) {
     Json j;
     j["name"] = p.name;
     j["version"] = versionText(p.version);
@@ -89,13 +89,13 @@ Json packageJson(const InstalledPackage& p) {
     j["bundle"] = p.bundleRef.name.empty() ? Json() : Json(p.bundleRef.name);
     j["is_bundle"] = p.isBundle != 0;
     j["members"] = p.memberNames;
-    j["image_kept"] = p.keepsImage != 0;
+    j["image_kept"] = imageKept(installer, p);
     return j;
 }
 
-Json listJson(const Installer& installer) {
+Json listJson(Installer& installer) {
     Json packages = Json::array();
-    for (const auto& p : installer.packages()) packages.push_back(packageJson(*p));
+    for (const auto& p : installer.packages()) packages.push_back(packageJson(installer, *p));
     Json document;
     document["packages"] = std::move(packages);
     return document;
@@ -169,7 +169,7 @@ int listCommand(const std::vector<std::string>& argv) {
         std::snprintf(row, sizeof row, "%-16s %-12s %-19s  %-8s  %-9s  %-16s %s\n", p->name.c_str(),
                       versionText(p->version), utcText(p->buildTime).c_str(), stateName(*p),
                       p->scheduledAction ? scheduledActionName(p->scheduledAction) : "-",
-                      bundle.c_str(), p->keepsImage ? "kept" : "-");
+                      bundle.c_str(), imageKept(installer, *p) ? "kept" : "-");
         std::cout << row;
     }
     return EXIT_OK;

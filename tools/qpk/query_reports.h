@@ -10,9 +10,9 @@
 
 namespace qpk {
 
-Json packageJson(const InstalledPackage& p);
+Json packageJson(Installer& installer, const InstalledPackage& p);
 // "qpk list --json": every record in load order.
-Json listJson(const Installer& installer);
+Json listJson(Installer& installer);
 std::vector<std::string> sortedFiles(const InstalledPackage& p);
 // "qpk files --json".
 Json filesJson(const InstalledPackage& p);

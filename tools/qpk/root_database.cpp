@@ -19,6 +19,11 @@ bool loadRootDatabase(Installer& installer, const std::string& dir, bool withFil
     return true;
 }
 
+bool imageKept(Installer& installer, const InstalledPackage& p) {
+    return installer.root.exists(PackageDatabase::recordDir(p) + "image") ||
+           installer.root.exists(SECOND_IMAGE_DIR + p.name);
+}
+
 const char* stateName(const InstalledPackage& p) {
     return p.disabled ? "disabled" : "enabled";
 }

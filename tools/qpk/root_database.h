@@ -22,6 +22,10 @@ class RootContext : public Installer {
 bool loadRootDatabase(Installer& installer, const std::string& dir, bool withFileLists,
                       std::string& error);
 
+// Whether the record keeps its package file as its image (in its directory
+// or in the second image directory).
+bool imageKept(Installer& installer, const InstalledPackage& p);
+
 // The state of a record as the package list tells it: "enabled" or
 // "disabled".
 const char* stateName(const InstalledPackage& p);

@@ -61,7 +61,9 @@ int verifyCommand(const std::vector<std::string>& argv) {
             return EXIT_FAILED;
         }
         if (!parseTrustKeySet(text, keys, error)) {
-            reportError(NAME, keysPath + ":" + error);
+            // "LINE: message" for a line at fault.
+            const bool atLine = !error.empty() && error[0] >= '0' && error[0] <= '9';
+            reportError(NAME, keysPath + (atLine ? ":" : ": ") + error);
             return EXIT_FAILED;
         }
     }
