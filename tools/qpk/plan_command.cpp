@@ -138,7 +138,8 @@ Json PlanReport::json(const FileManifest& manifest,
         entry["name"] = f.header.name;
         entry["version"] = versionText(f.header.version);
         entry["rank"] = f.rank >= 0 ? Json(f.rank + 1) : Json();
-        entry["installed"] = f.installed;
+        // A pass that fails or is refused installs nothing.
+        entry["installed"] = f.installed && pass_.status == 0;
         found.push_back(std::move(entry));
         if (f.rank >= 0) order.push_back(&f);
     }
