@@ -7,13 +7,13 @@
 #include "model/installer.h"
 #include "pkgfile/package_reader.h"
 
-namespace {
-
-bool hasPackageSuffix(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string suffix = path.substr(path.size() - 4);
+bool hasPackageSuffix(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string suffix = name.substr(name.size() - 4);
     return suffix == ".qpk" || suffix == ".wpk";
 }
+
+namespace {
 
 // Reads the header of a package file, and those of a bundle's members, into
 // `file`. False when the file is broken.

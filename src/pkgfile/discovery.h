@@ -9,6 +9,9 @@
 
 class Installer;
 
+// The names that discovery takes: ending in ".qpk" or ".wpk".
+bool hasPackageSuffix(const std::string& name);
+
 // `directory` ends in "/". Appends one record per usable ".qpk"/".wpk" file,
 // in directory order; reports "broken package %s" for damaged ones.
 void discoverPackages(Installer& installer, const std::string& directory,

@@ -15,6 +15,7 @@
 #include "json_output.h"
 #include "main/modes.h"
 #include "pdb/database.h"
+#include "pkgfile/discovery.h"
 #include "plan_report.h"
 #include "platform/platform.h"
 #include "root_database.h"
@@ -56,11 +57,6 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool hasPackageSuffix(const std::string& name) {
-    return name.size() > 4 && (name.compare(name.size() - 4, 4, ".qpk") == 0 ||
-                               name.compare(name.size() - 4, 4, ".wpk") == 0);
-}
-
 // Copies each given file into the manifest, staged for its place in the
 // upload directory, so that the pass reads it from the root's own flash and
 // the space it takes there counts. False (reported) on failure.
@@ -69,6 +65,7 @@ bool stageUploads(Installer& installer, FileManifest& manifest, const PlanLine& 
     std::vector<std::string> present;
     installer.root.listDirectory(UPLOAD_DIR, present);
     const std::set<std::string> uploaded(present.begin(), present.end());
+    std::set<std::string> given;
     for (const std::string& path : line.packages) {
         const std::string name = baseName(path);
         const std::string target = UPLOAD_DIR + name;
@@ -77,8 +74,13 @@ bool stageUploads(Installer& installer, FileManifest& manifest, const PlanLine& 
             reportError("plan", error);
             return false;
         }
+        // An upload would replace the file of its name.
         if (uploaded.count(name)) {
             reportError("plan", target + " is there already: remove it from the root first");
+            return false;
+        }
+        if (!given.insert(name).second) {
+            reportError("plan", "two files named " + name + " given");
             return false;
         }
         std::unique_ptr<OutFile> out = manifest.createStaged(target, data.size(), 0);
