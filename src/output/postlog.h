@@ -2,9 +2,9 @@
 // across runs.
 #pragma once
 
-class Installer;
-
 #include "txn/space.h"
+
+class Installer;
 
 // Makes room for this run's log at the start, so that a full flash cannot
 // keep it from being written. A plan only notes the reservation.
