@@ -6,10 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <sstream>
+
+#include "fs/fd_stream.h"
+#include "fs/rootfs.h"
 
 namespace qpk {
 
@@ -106,13 +107,18 @@ bool parseRef(const std::string& text, int fields, PackageRef& ref, std::string&
 }
 
 bool readWholeFile(const std::string& path, std::string& bytes, std::string& error) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        error = path + ": " + (ec ? ec.message() : std::string("not a regular file"));
+    rootfs::Root host;
+    struct stat st;
+    if (host.stat(path, &st) != 0) {
+        error = path + ": " + std::strerror(errno);
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    if (!S_ISREG(st.st_mode)) {
+        error = path + ": not a regular file";
+        return false;
+    }
+    InFile in(host, path);
+    if (!in.is_open()) {
         error = path + ": " + std::strerror(errno);
         return false;
     }
