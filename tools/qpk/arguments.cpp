@@ -132,6 +132,16 @@ bool readWholeFile(const std::string& path, std::string& bytes, std::string& err
     return true;
 }
 
+std::string utcTimeText(uint32_t seconds) {
+    const std::time_t when = std::time_t(seconds);
+    std::tm tm{};
+    char text[32];
+    if (gmtime_r(&when, &tm) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm) == 0)
+        return "?";
+    return text;
+}
+
 void reportError(const char* command, const std::string& message) {
     std::cerr << "qpk " << command << ": " << message << "\n";
 }

@@ -69,6 +69,9 @@ std::string headerOptionsError(const HeaderOptions& seen, const std::string& nam
 // variable is malformed.
 bool defaultBuildTime(uint32_t& buildTime, std::string& error);
 
+// "2023-11-14 22:13:20" (UTC) of seconds since the epoch; "?" when out of range.
+std::string utcTimeText(uint32_t seconds);
+
 // Lower-case hexadecimal text of `n` bytes.
 std::string hexText(const uint8_t* bytes, size_t n);
 

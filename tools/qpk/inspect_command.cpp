@@ -1,7 +1,6 @@
 // "qpk inspect": the parts, header fields, files and signature of a package
 // file or bundle, read the way the installer reads them.
 #include <cstdio>
-#include <ctime>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -68,17 +67,6 @@ uint32_t le16(const unsigned char* p) {
 }
 uint32_t le32(const unsigned char* p) {
     return le16(p) | (le16(p + 2) << 16);
-}
-
-std::string timeText(uint32_t t) {
-    const std::time_t when = std::time_t(t);
-    std::tm tm{};
-    char text[64];
-    if (gmtime_r(&when, &tm) == nullptr ||
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm) == 0) {
-        return "?";
-    }
-    return text;
 }
 
 // The container walk: every part with its offset, type and length. False
@@ -185,7 +173,7 @@ void printHeader(std::ostream& out, const Package& p, const char* kind) {
     char flags[16];
     std::snprintf(flags, sizeof flags, "0x%08x", p.flags);
     out << kind << " " << p.name << " " << versionText(p.version) << "\n";
-    out << "  build time: " << p.buildTime << " (" << timeText(p.buildTime) << ")\n";
+    out << "  build time: " << p.buildTime << " (" << utcTimeText(p.buildTime) << " UTC)\n";
     out << "  flags: " << flags;
     if (p.flags & FLAG_BOOT_IMAGE) out << " boot-image";
     if (p.flags & FLAG_NO_META) out << " no-meta";

@@ -2,7 +2,6 @@
 // holds, read the way the installer reads it at start-up.
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <iostream>
 
 #include "arguments.h"
@@ -66,14 +65,12 @@ bool readQueryLine(const char* name, const char* usage, const std::vector<std::s
     return true;
 }
 
-std::string utcText(uint32_t t) {
-    const std::time_t when = std::time_t(t);
-    std::tm tm{};
-    char text[32];
-    if (gmtime_r(&when, &tm) == nullptr ||
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm) == 0)
-        return "?";
-    return text;
+// The root's database, or false with the failure reported.
+bool openRoot(const char* name, const QueryLine& line, bool withFileLists, Installer& installer) {
+    std::string error;
+    if (loadRootDatabase(installer, line.root, withFileLists, error)) return true;
+    reportError(name, error);
+    return false;
 }
 
 }  // namespace
@@ -149,11 +146,7 @@ int listCommand(const std::vector<std::string>& argv) {
         return EXIT_USAGE;
     }
     RootContext installer;
-    std::string error;
-    if (!loadRootDatabase(installer, line.root, false, error)) {
-        reportError("list", error);
-        return EXIT_FAILED;
-    }
+    if (!openRoot("list", line, false, installer)) return EXIT_FAILED;
     if (line.json) {
         printJson(listJson(installer), std::cout);
         return EXIT_OK;
@@ -167,7 +160,7 @@ int listCommand(const std::vector<std::string>& argv) {
                                    : p->bundleRef.name.empty() ? "-"
                                                                : p->bundleRef.name;
         std::snprintf(row, sizeof row, "%-16s %-12s %-19s  %-8s  %-9s  %-16s %s\n", p->name.c_str(),
-                      versionText(p->version), utcText(p->buildTime).c_str(), stateName(*p),
+                      versionText(p->version), utcTimeText(p->buildTime).c_str(), stateName(*p),
                       p->scheduledAction ? scheduledActionName(p->scheduledAction) : "-",
                       bundle.c_str(), imageKept(installer, *p) ? "kept" : "-");
         std::cout << row;
@@ -185,11 +178,7 @@ int filesCommand(const std::vector<std::string>& argv) {
         return EXIT_USAGE;
     }
     RootContext installer;
-    std::string error;
-    if (!loadRootDatabase(installer, line.root, true, error)) {
-        reportError("files", error);
-        return EXIT_FAILED;
-    }
+    if (!openRoot("files", line, true, installer)) return EXIT_FAILED;
     const std::string& name = line.operands.front();
     const InstalledPackage* p = findPackage(installer, name);
     if (!p) {
@@ -212,11 +201,7 @@ int ownerCommand(const std::vector<std::string>& argv) {
         return EXIT_USAGE;
     }
     RootContext installer;
-    std::string error;
-    if (!loadRootDatabase(installer, line.root, true, error)) {
-        reportError("owner", error);
-        return EXIT_FAILED;
-    }
+    if (!openRoot("owner", line, true, installer)) return EXIT_FAILED;
     bool allOwned = true;
     for (const std::string& path : line.operands) {
         const std::vector<std::string> owners = ownersOf(installer, path);

@@ -75,8 +75,7 @@ int verifyCommand(const std::vector<std::string>& argv) {
         std::string data, error;
         PackageFileVerdict verdict;
         if (!readWholeFile(path, data, error))
-            verdict.reason =
-                error.substr(error.find(": ") == std::string::npos ? 0 : error.find(": ") + 2);
+            verdict.reason = error.substr(path.size() + 2);  // after "PATH: "
         else
             verdict = verifyPackageData(data, host, keys);
         allAccepted = allAccepted && verdict.accepted;
